@@ -1,0 +1,46 @@
+// A file opened by its 8-bit name, read or written whole-buffer at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace shrinkwell {
+
+class TFileStream {
+ public:
+  enum class Mode {
+    OpenRead,  // existing file, read only; others may read it too
+    Create,    // new or emptied file, write only
+  };
+
+  // Raises EFOpenError (OpenRead) or EFCreateError (Create) with the
+  // expanded name and the system's text when the file cannot be opened.
+  TFileStream(const std::string& name, Mode mode);
+  ~TFileStream();
+  TFileStream(const TFileStream&) = delete;
+  TFileStream& operator=(const TFileStream&) = delete;
+
+  int64_t Size() const;
+  int64_t Position() const { return position_; }
+  void Seek(int64_t position) { position_ = position; }
+
+  // Reads up to count bytes; returns how many arrived (0 at the end).
+  size_t Read(void* buffer, size_t count);
+  // Reads exactly count bytes or raises EReadError "Stream-Lesefehler".
+  void ReadBuffer(void* buffer, size_t count);
+  // Writes all count bytes or raises EWriteError "Stream-Schreibfehler".
+  void WriteBuffer(const void* buffer, size_t count);
+  // Closes the file; a failure to flush it (a full disk on a network share)
+  // raises EWriteError. The destructor closes silently.
+  void Close();
+
+ private:
+  int fd_ = -1;
+  int64_t position_ = 0;
+};
+
+// Reads a whole file into a byte string (EFOpenError, EReadError).
+std::string ReadWholeFile(const std::string& name);
+
+}  // namespace shrinkwell

@@ -1,0 +1,30 @@
+#include "system.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+namespace shrinkwell {
+
+std::string SystemErrorMessage(int code) {
+  char buffer[256];
+  // GNU strerror_r may return a static text instead of filling the buffer.
+  const char* text = strerror_r(code, buffer, sizeof buffer);
+  return text ? std::string(text) : std::string();
+}
+
+std::string ExpandFileName(const std::string& name) {
+  if (!name.empty() && name[0] == '/') return name;
+  std::vector<char> cwd(4096);
+  while (getcwd(cwd.data(), cwd.size()) == nullptr) {
+    if (errno != ERANGE) return name;
+    cwd.resize(cwd.size() * 2);
+  }
+  std::string full(cwd.data());
+  if (full.empty() || full.back() != '/') full += '/';
+  return full + name;
+}
+
+}  // namespace shrinkwell

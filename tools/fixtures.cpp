@@ -1,0 +1,168 @@
+#include "fixtures.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include <jpeglib.h>
+
+namespace fixtures {
+
+namespace {
+
+uint32_t NextRandom(uint32_t& state) {
+  // xorshift32: fixed sequence for a given seed on every platform.
+  state ^= state << 13;
+  state ^= state >> 17;
+  state ^= state << 5;
+  return state;
+}
+
+uint8_t Clamp(int value) { return static_cast<uint8_t>(value < 0 ? 0 : value > 255 ? 255 : value); }
+
+}  // namespace
+
+RgbPicture PhotoLikePicture(int width, int height, uint32_t seed) {
+  RgbPicture picture;
+  picture.width = width;
+  picture.height = height;
+  picture.rgb.resize(3 * static_cast<size_t>(width) * height);
+  uint32_t state = seed * 2654435761u + 1u;
+  for (int y = 0; y < height; ++y) {
+    for (int x = 0; x < width; ++x) {
+      const int noise = static_cast<int>(NextRandom(state) % 25) - 12;
+      // Sky-like gradient above, textured ground below, a few hard edges.
+      const bool ground = y > height / 2 + (x % 97) / 4;
+      const bool block = ((x / 37) + (y / 29)) % 7 == 0;
+      int r = ground ? 90 + (x * 60) / (width ? width : 1) : 120 + (y * 100) / (height ? height : 1);
+      int g = ground ? 110 + ((x ^ y) & 31) : 160 + (y * 60) / (height ? height : 1);
+      int b = ground ? 60 + ((x * y) & 15) : 230 - (y * 40) / (height ? height : 1);
+      if (block) {
+        r = 220 - r / 3;
+        g = g / 2;
+        b = 40 + b / 4;
+      }
+      uint8_t* p = picture.At(x, y);
+      p[0] = Clamp(r + noise);
+      p[1] = Clamp(g + noise / 2);
+      p[2] = Clamp(b - noise);
+    }
+  }
+  return picture;
+}
+
+RgbPicture SolidPicture(int width, int height, uint8_t red, uint8_t green, uint8_t blue) {
+  RgbPicture picture;
+  picture.width = width;
+  picture.height = height;
+  picture.rgb.resize(3 * static_cast<size_t>(width) * height);
+  for (size_t i = 0; i < picture.rgb.size(); i += 3) {
+    picture.rgb[i] = red;
+    picture.rgb[i + 1] = green;
+    picture.rgb[i + 2] = blue;
+  }
+  return picture;
+}
+
+std::string EncodeJpeg(const RgbPicture& picture, const EncodeOptions& options) {
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr jerr;
+  cinfo.err = jpeg_std_error(&jerr);  // fixtures are always valid; library errors abort
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(picture.width);
+  cinfo.image_height = static_cast<JDIMENSION>(picture.height);
+  cinfo.input_components = options.grayscale ? 1 : 3;
+  cinfo.in_color_space = options.grayscale ? JCS_GRAYSCALE : JCS_RGB;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_quality(&cinfo, options.quality, TRUE);
+  if (options.progressive) jpeg_simple_progression(&cinfo);
+  jpeg_start_compress(&cinfo, TRUE);
+  std::vector<uint8_t> row(3 * static_cast<size_t>(picture.width));
+  while (cinfo.next_scanline < cinfo.image_height) {
+    const int y = static_cast<int>(cinfo.next_scanline);
+    const uint8_t* src = picture.At(0, y);
+    if (options.grayscale) {
+      for (int x = 0; x < picture.width; ++x) {
+        const uint8_t* p = src + 3 * x;
+        row[x] = static_cast<uint8_t>((299 * p[0] + 587 * p[1] + 114 * p[2] + 500) / 1000);
+      }
+    } else {
+      std::memcpy(row.data(), src, row.size());
+    }
+    JSAMPROW rows[1] = {row.data()};
+    jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::string bytes(reinterpret_cast<const char*>(buffer), size);
+  std::free(buffer);
+  return bytes;
+}
+
+std::string InsertSegmentAfterSoi(const std::string& jpeg, uint8_t marker, const std::string& payload) {
+  const size_t length = payload.size() + 2;
+  if (length > 0xFFFF) throw std::invalid_argument("segment too long");
+  std::string segment;
+  segment += static_cast<char>(0xFF);
+  segment += static_cast<char>(marker);
+  segment += static_cast<char>(length >> 8);
+  segment += static_cast<char>(length & 0xFF);
+  segment += payload;
+  return jpeg.substr(0, 2) + segment + jpeg.substr(2);
+}
+
+std::string ExifOrientationPayload(uint16_t orientation, bool bigEndian) {
+  std::string out("Exif\0\0", 6);
+  auto put16 = [&](uint16_t v) {
+    if (bigEndian) {
+      out += static_cast<char>(v >> 8);
+      out += static_cast<char>(v & 0xFF);
+    } else {
+      out += static_cast<char>(v & 0xFF);
+      out += static_cast<char>(v >> 8);
+    }
+  };
+  auto put32 = [&](uint32_t v) {
+    if (bigEndian) {
+      put16(static_cast<uint16_t>(v >> 16));
+      put16(static_cast<uint16_t>(v & 0xFFFF));
+    } else {
+      put16(static_cast<uint16_t>(v & 0xFFFF));
+      put16(static_cast<uint16_t>(v >> 16));
+    }
+  };
+  out += bigEndian ? "MM" : "II";
+  put16(42);
+  put32(8);      // first directory right after the header
+  put16(1);      // one entry
+  put16(0x0112); // Orientation
+  put16(3);      // SHORT
+  put32(1);
+  put16(orientation);
+  put16(0);      // value padding
+  put32(0);      // no next directory
+  return out;
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error("cannot read " + path);
+  std::ostringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
+
+}  // namespace fixtures

@@ -1,0 +1,49 @@
+// Synthetic JPEG photos made with libjpeg directly, independent of the codec
+// under test, plus helpers to splice metadata segments into them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace fixtures {
+
+// Interleaved RGB pixels, top row first.
+struct RgbPicture {
+  int width = 0;
+  int height = 0;
+  std::vector<uint8_t> rgb;  // 3 * width * height bytes
+
+  uint8_t* At(int x, int y) { return &rgb[3 * (static_cast<size_t>(y) * width + x)]; }
+  const uint8_t* At(int x, int y) const { return &rgb[3 * (static_cast<size_t>(y) * width + x)]; }
+};
+
+// A deterministic picture with photo-like content: smooth gradients, edges and
+// fine noise, so that encoders have real detail to work on.
+RgbPicture PhotoLikePicture(int width, int height, uint32_t seed);
+
+// One colour everywhere.
+RgbPicture SolidPicture(int width, int height, uint8_t red, uint8_t green, uint8_t blue);
+
+struct EncodeOptions {
+  int quality = 90;
+  bool progressive = false;
+  bool grayscale = false;  // one component (luma of the RGB input)
+};
+
+// A JFIF file of the picture, as bytes.
+std::string EncodeJpeg(const RgbPicture& picture, const EncodeOptions& options = {});
+
+// Inserts a marker segment (marker byte, e.g. 0xE1, and its payload without
+// the length field) right after the SOI marker of a JPEG byte string.
+std::string InsertSegmentAfterSoi(const std::string& jpeg, uint8_t marker, const std::string& payload);
+
+// A minimal APP1 EXIF payload ("Exif\0\0" + TIFF) holding one directory with
+// the Orientation tag, in Motorola (big-endian) or Intel byte order.
+std::string ExifOrientationPayload(uint16_t orientation, bool bigEndian = true);
+
+// Writes bytes to a file; aborts the caller's test with a message on failure.
+void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+
+}  // namespace fixtures
