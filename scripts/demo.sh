@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Sets everything up, builds Shrinkwell and runs it on example photos that it
+# generates into a fresh scratch folder outside the repository.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release -DSHRINKWELL_TESTS=OFF >/dev/null
+cmake --build "$root/build" -j"$(nproc)" --target shrinkwell make_example_photos
+
+scratch=$(mktemp -d /tmp/shrinkwell-examples-XXXXXX)
+echo
+echo "Example photos in $scratch:"
+"$root/build/tools/make_example_photos" "$scratch"
+echo
+cd "$scratch"
+"$root/build/main/shrinkwell" "$scratch"/* </dev/null
+echo
+echo "Result:"
+ls -l "$scratch"

@@ -1,0 +1,32 @@
+// A fresh directory under the system's temporary folder, removed with all
+// its contents when the test ends.
+#pragma once
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace testing_support {
+
+class TempDir {
+ public:
+  explicit TempDir(const std::string& base = std::filesystem::temp_directory_path().string()) {
+    std::string pattern = base + "/shrinkwell-test-XXXXXX";
+    if (::mkdtemp(&pattern[0]) == nullptr) std::abort();
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace testing_support
