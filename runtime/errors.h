@@ -46,6 +46,8 @@ SHRINKWELL_EXCEPTION(EFOpenError, EStreamError);
 SHRINKWELL_EXCEPTION(EFCreateError, EStreamError);
 SHRINKWELL_EXCEPTION(EReadError, EStreamError);
 SHRINKWELL_EXCEPTION(EWriteError, EStreamError);
+// Raised by a progress observer to stop a decoding or encoding quietly.
+SHRINKWELL_EXCEPTION(EAbort, Exception);
 
 class EOutOfMemory : public Exception {
  public:

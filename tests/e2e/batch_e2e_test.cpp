@@ -10,7 +10,6 @@
 
 #include <filesystem>
 #include <map>
-#include <regex>
 
 #include "fixtures.h"
 #include "run_program.h"
@@ -36,6 +35,13 @@ std::map<std::string, std::string> Snapshot(const std::string& folder) {
 
 std::string SmallPhoto(uint32_t seed = 1) {
   return fixtures::EncodeJpeg(fixtures::PhotoLikePicture(64, 48, seed), {90, false, false});
+}
+
+// "Exception <class> in Modul shrinkwell bei <8 hex digits>."
+bool IsReportHead(const std::string& line, const std::string& className) {
+  const std::string head = "Exception " + className + " in Modul shrinkwell bei ";
+  if (line.size() != head.size() + 9 || line.compare(0, head.size(), head) != 0 || line.back() != '.') return false;
+  return line.find_first_not_of("0123456789ABCDEF", head.size()) == line.size() - 1;
 }
 
 const std::vector<std::string> kShortBanner = {"Shrinkwell 1.1, Compiled 28.07.2012",
@@ -168,8 +174,7 @@ TEST(BatchRun, ScratchFileThatCannotBeMadeEndsTheRun) {
   EXPECT_EQ(lines[3], "[01/02] first.jpg");  // no " OK", no second photo
   const auto report = ConsoleLines(run.err);
   ASSERT_EQ(report.size(), 3u) << run.err;
-  EXPECT_TRUE(std::regex_match(report[0], std::regex("Exception EFOpenError in Modul shrinkwell bei [0-9A-F]{8}\\.")))
-      << report[0];
+  EXPECT_TRUE(IsReportHead(report[0], "EFOpenError")) << report[0];
   EXPECT_EQ(report[1], "Datei " + (dir / "1.$$$") + " kann nicht geöffnet werden. Is a directory.");
   EXPECT_EQ(report[2], "");
 }
@@ -197,6 +202,6 @@ TEST(BatchRun, ClosedOutputEndsInTheReport) {
   EXPECT_EQ(run.status, 1);
   const auto report = ConsoleLines(run.err);
   ASSERT_GE(report.size(), 2u) << run.err;
-  EXPECT_EQ(report[0].rfind("Exception EInOutError in Modul shrinkwell bei ", 0), 0u) << report[0];
+  EXPECT_TRUE(IsReportHead(report[0], "EInOutError")) << report[0];
   EXPECT_EQ(report[1], "Schreibfehler beim Datenträger.");
 }
