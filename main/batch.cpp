@@ -4,6 +4,10 @@
 #include <new>
 
 #include "console.h"
+#include "exif_reader.h"
+#include "graphics.h"
+#include "jpeg.h"
+#include "shrink.h"
 #include "errors.h"
 #include "system.h"
 #include "wide_names.h"
@@ -40,24 +44,51 @@ void WriteLongBannerAndUsage() {
   console::WriteLine("Press Enter to close this window.");
 }
 
+// The orientation text of the photo's EXIF data, "Normal" without one.
+std::string OrientationOf(const std::string& scratchName) {
+  TimgData metadata(255);
+  metadata.ScanJpegFile(scratchName);
+  std::string orientation = "Normal";
+  if (metadata.HasExif() && metadata.ImageInfo()->TagIndexByName("Orientation") >= 0) {
+    orientation = metadata.ImageInfo()->TagTextByName("Orientation");
+  }
+  return orientation;
+}
+
 // Makes the quarter-size upright copy of one photo. Returns the text that
 // ends its progress line. Errors that end the run pass through.
-std::string ProcessPhoto(const std::u16string& argument, const std::u16string& extension) {
+std::string ProcessPhoto(const std::u16string& argument, const std::u16string& extension, TWorkBuffers& buffers) {
   const std::u16string outputName = OutputNameFor(argument, extension);
+  const std::string sourceScratch = ToNarrow(kSourceScratch);
+  auto raster = std::make_unique<TBitmap>();
+  auto jpeg = std::make_unique<TJPEGImage>();
 
   // A failed copy must not let an old scratch file from an earlier run be
   // taken for this photo.
   if (!CopyFileTo(argument, kSourceScratch, false)) {
-    throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s",
-                             ExpandFileName(ToNarrow(kSourceScratch)).c_str(),
+    throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(sourceScratch).c_str(),
                              SystemErrorMessage(LastFileError()).c_str()));
   }
+  const std::string orientation = OrientationOf(sourceScratch);
+  jpeg->ReadFromFile(sourceScratch);
   RemoveFile(kSourceScratch);
-  (void)outputName;
-  return " OK";
+  raster->CopyPicture(*jpeg);
+  raster->SetRasterFormat(rf24Bit);
+  ShrinkAndRotate(raster, orientation, buffers);
+  jpeg->CopyPicture(*raster);
+  jpeg->SetEncodeQuality(88);
+  jpeg->WriteToFile(ToNarrow(kOutputScratch));
+
+  if (MoveFileTo(kOutputScratch, outputName)) return " OK";
+  // Never report success for a copy that was not stored, and never leave
+  // the finished scratch file to be mistaken for another photo's.
+  const bool exists = LastFileErrorIsTargetExists();
+  const std::string reason = SystemErrorMessage(LastFileError());
+  RemoveFile(kOutputScratch);
+  return exists ? " skipped: " + ToNarrow(outputName) + " exists" : " failed: " + reason;
 }
 
-void RunLoop() {
+void RunLoop(TWorkBuffers& buffers) {
   const int count = ArgumentCount();
   for (int i = 1; i <= count; ++i) {
     const std::u16string argument = ArgumentAt(i);
@@ -66,7 +97,7 @@ void RunLoop() {
     console::Flush();
     const std::string extension = ExtensionOf(narrow);
     std::string ending = " OK";
-    if (IsExistingFile(argument) && IsJpegExtension(extension)) ending = ProcessPhoto(argument, ToWide(extension));
+    if (IsExistingFile(argument) && IsJpegExtension(extension)) ending = ProcessPhoto(argument, ToWide(extension), buffers);
     console::WriteLine(ending);
   }
   console::Flush();
@@ -107,7 +138,7 @@ int RunBatch() {
       WriteLongBannerAndUsage();
       console::ReadLine();
     }
-    RunLoop();
+    RunLoop(buffers);
     return 0;
   } catch (const Exception& error) {
     console::WriteErrorReport(error.ClassName(), error.Address(), error.Message());

@@ -1,11 +1,25 @@
 #include "work_buffers.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
-#include <new>
+#include <cstdlib>
 
 #include "errors.h"
 
 namespace shrinkwell {
+
+void TPixelMemoryDeleter::operator()(uint8_t* memory) const { std::free(memory); }
+
+TPixelMemory AllocatePixelMemory(size_t size) {
+  constexpr size_t kLargePage = 2u << 20;
+  const size_t rounded = (std::max<size_t>(size, 1) + kLargePage - 1) / kLargePage * kLargePage;
+  void* memory = std::aligned_alloc(kLargePage, rounded);
+#ifdef MADV_HUGEPAGE
+  if (memory != nullptr) ::madvise(memory, rounded, MADV_HUGEPAGE);
+#endif
+  return TPixelMemory(static_cast<uint8_t*>(memory));
+}
 
 namespace {
 
@@ -17,7 +31,7 @@ TWorkBuffer MakeBuffer(int32_t columns, int32_t rows) {
   const size_t size = buffer.stride * static_cast<size_t>(columns);
   // Left uninitialised: only the current picture's corner is ever read, and
   // always after it was written.
-  buffer.bytes.reset(new (std::nothrow) uint8_t[size > 0 ? size : 1]);
+  buffer.bytes = AllocatePixelMemory(size);
   if (!buffer.bytes) throw EOutOfMemory();
   return buffer;
 }

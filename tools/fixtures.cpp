@@ -82,6 +82,7 @@ std::string EncodeJpeg(const RgbPicture& picture, const EncodeOptions& options) 
   jpeg_set_defaults(&cinfo);
   jpeg_set_quality(&cinfo, options.quality, TRUE);
   if (options.progressive) jpeg_simple_progression(&cinfo);
+  if (options.arithmetic) cinfo.arith_code = TRUE;
   jpeg_start_compress(&cinfo, TRUE);
   std::vector<uint8_t> row(3 * static_cast<size_t>(picture.width));
   while (cinfo.next_scanline < cinfo.image_height) {
@@ -97,6 +98,35 @@ std::string EncodeJpeg(const RgbPicture& picture, const EncodeOptions& options) 
     }
     JSAMPROW rows[1] = {row.data()};
     jpeg_write_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_compress(&cinfo);
+  jpeg_destroy_compress(&cinfo);
+  std::string bytes(reinterpret_cast<const char*>(buffer), size);
+  std::free(buffer);
+  return bytes;
+}
+
+std::string EncodeSamples(int width, int height, int components, const std::vector<uint8_t>& samples,
+                          SampleSpace space, int quality) {
+  if (samples.size() != static_cast<size_t>(width) * height * components) throw std::invalid_argument("sample count");
+  jpeg_compress_struct cinfo;
+  jpeg_error_mgr jerr;
+  cinfo.err = jpeg_std_error(&jerr);
+  jpeg_create_compress(&cinfo);
+  unsigned char* buffer = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&cinfo, &buffer, &size);
+  cinfo.image_width = static_cast<JDIMENSION>(width);
+  cinfo.image_height = static_cast<JDIMENSION>(height);
+  cinfo.input_components = components;
+  cinfo.in_color_space = space == SampleSpace::Unknown ? JCS_UNKNOWN : JCS_CMYK;
+  jpeg_set_defaults(&cinfo);
+  jpeg_set_colorspace(&cinfo, space == SampleSpace::Unknown ? JCS_UNKNOWN : space == SampleSpace::Ycck ? JCS_YCCK : JCS_CMYK);
+  jpeg_set_quality(&cinfo, quality, TRUE);
+  jpeg_start_compress(&cinfo, TRUE);
+  while (cinfo.next_scanline < cinfo.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(&samples[static_cast<size_t>(cinfo.next_scanline) * width * components]);
+    jpeg_write_scanlines(&cinfo, &row, 1);
   }
   jpeg_finish_compress(&cinfo);
   jpeg_destroy_compress(&cinfo);

@@ -29,10 +29,22 @@ struct EncodeOptions {
   int quality = 90;
   bool progressive = false;
   bool grayscale = false;  // one component (luma of the RGB input)
+  bool arithmetic = false; // arithmetic entropy coding instead of Huffman
 };
 
 // A JFIF file of the picture, as bytes.
 std::string EncodeJpeg(const RgbPicture& picture, const EncodeOptions& options = {});
+
+// How EncodeSamples stores its components.
+enum class SampleSpace {
+  Cmyk,     // four components, CMYK with an Adobe marker (inks inverted by convention)
+  Ycck,     // four components, CMYK input stored as YCCK with an Adobe marker
+  Unknown,  // any count of components, no colour transform, no JFIF or Adobe marker
+};
+
+// A JPEG file of interleaved raw samples (components per pixel), top row first.
+std::string EncodeSamples(int width, int height, int components, const std::vector<uint8_t>& samples,
+                          SampleSpace space, int quality = 95);
 
 // Inserts a marker segment (marker byte, e.g. 0xE1, and its payload without
 // the length field) right after the SOI marker of a JPEG byte string.

@@ -1,0 +1,159 @@
+// Times Shrinkwell on generated 12- and 24-megapixel photos: the whole
+// program against libjpeg's own floating-point decode of the same file, its
+// peak memory, and each stage of the per-photo sequence in-process.
+// Prints one table. Timing is the best of several runs.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "exif_reader.h"
+#include "fixtures.h"
+#include "graphics.h"
+#include "jpeg.h"
+#include "shrink.h"
+#include "wide_names.h"
+#include "work_buffers.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct ChildRun {
+  double seconds = 0;
+  long peakKiB = 0;
+  int status = -1;
+};
+
+ChildRun RunChild(const std::vector<std::string>& command, const std::string& cwd) {
+  std::vector<char*> argv;
+  for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  const auto start = Clock::now();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+    std::freopen("/dev/null", "w", stdout);
+    std::freopen("/dev/null", "r", stdin);
+    ::execvp(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  rusage usage{};
+  ::wait4(child, &status, 0, &usage);
+  ChildRun run;
+  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  run.peakKiB = usage.ru_maxrss;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+double Best(int runs, const std::function<void()>& work) {
+  double best = 1e9;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = Clock::now();
+    work();
+    best = std::min(best, std::chrono::duration<double>(Clock::now() - start).count());
+  }
+  return best;
+}
+
+struct Photo {
+  std::string label;
+  int width, height;
+  bool progressive;
+  std::string path;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace shrinkwell;
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: shrinkwell_bench PATH-TO-SHRINKWELL SCRATCH-FOLDER\n");
+    return 2;
+  }
+  const std::string program = std::filesystem::absolute(argv[1]).string();
+  const std::string scratch = argv[2];
+  const int runs = 5;
+
+  std::vector<Photo> photos = {{"12 MP baseline", 4000, 3000, false, ""},
+                               {"12 MP progressive", 4000, 3000, true, ""},
+                               {"24 MP baseline", 6000, 4000, false, ""},
+                               {"24 MP progressive", 6000, 4000, true, ""}};
+  for (size_t i = 0; i < photos.size(); ++i) {
+    Photo& p = photos[i];
+    std::string bytes = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(p.width, p.height, 7 + static_cast<uint32_t>(i)),
+                                             {92, p.progressive, false});
+    bytes = fixtures::InsertSegmentAfterSoi(bytes, 0xE1, fixtures::ExifOrientationPayload(6));
+    p.path = scratch + "/photo" + std::to_string(i) + ".jpg";
+    fixtures::WriteFile(p.path, bytes);
+  }
+
+  std::printf("%-18s %8s %8s %6s %8s | %7s %7s %7s %7s %7s %7s %7s\n", "photo", "djpeg s", "program", "ratio",
+              "peak MiB", "copy", "meta", "read", "decode", "shrink", "orient", "encode");
+  TWorkBuffers buffers;
+  for (const Photo& p : photos) {
+    const std::string work = scratch + "/work";
+    std::filesystem::create_directories(work);
+    const std::string output = p.path.substr(0, p.path.size() - 4) + "+.jpg";
+
+    double djpeg = 1e9, whole = 1e9;
+    long peak = 0;
+    for (int i = 0; i < runs; ++i) {
+      djpeg = std::min(djpeg, RunChild({"djpeg", "-dct", "float", "-outfile", "/dev/null", p.path}, work).seconds);
+      std::filesystem::remove(output);
+      const ChildRun run = RunChild({program, p.path}, work);
+      if (run.status != 0) {
+        std::fprintf(stderr, "shrinkwell failed on %s\n", p.path.c_str());
+        return 1;
+      }
+      whole = std::min(whole, run.seconds);
+      peak = std::max(peak, run.peakKiB);
+    }
+
+    // The same sequence in-process, stage by stage.
+    const std::u16string source = ToWide(p.path), copy = ToWide(work + "/1.$$$");
+    const double copySeconds = Best(runs, [&] { CopyFileTo(source, copy, false); });
+    std::string orientation;
+    const double metaSeconds = Best(runs, [&] {
+      TimgData data(255);
+      data.ScanJpegFile(work + "/1.$$$");
+      orientation = data.HasExif() ? data.ImageInfo()->TagTextByName("Orientation") : "Normal";
+    });
+    TJPEGImage jpeg;
+    const double readSeconds = Best(runs, [&] { jpeg.ReadFromFile(work + "/1.$$$"); });
+    std::unique_ptr<TBitmap> raster;
+    const double decodeSeconds = Best(runs, [&] {
+      jpeg.ReadFromFile(work + "/1.$$$");
+      raster = std::make_unique<TBitmap>();
+      raster->CopyPicture(jpeg);
+      raster->SetRasterFormat(rf24Bit);
+    }) - readSeconds;
+    int32_t w4 = 0, h4 = 0;
+    const double shrinkSeconds = Best(runs, [&] { ShrinkIntoBuffers(*raster, buffers, w4, h4); });
+    std::unique_ptr<TBitmap> upright;
+    const double orientSeconds = Best(runs, [&] { upright = OrientFromBuffer(buffers.Quarter(), w4, h4, orientation); });
+    const double encodeSeconds = Best(runs, [&] {
+      TJPEGImage out;
+      out.CopyPicture(*upright);
+      out.SetEncodeQuality(88);
+      out.WriteToFile(work + "/2.$$$");
+    });
+    std::filesystem::remove_all(work);
+    std::filesystem::remove(output);
+
+    std::printf("%-18s %8.3f %8.3f %6.2f %8.1f | %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f %7.3f\n", p.label.c_str(), djpeg,
+                whole, whole / djpeg, static_cast<double>(peak) / 1024.0, copySeconds, metaSeconds, readSeconds,
+                decodeSeconds, shrinkSeconds, orientSeconds, encodeSeconds);
+  }
+  std::printf("Targets: ratio <= 1.50 for 12 MP baseline; peak <= 200 MiB for 24 MP.\n");
+  return 0;
+}

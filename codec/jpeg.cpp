@@ -1,0 +1,639 @@
+#include "jpeg.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <new>
+#include <vector>
+
+// jpeglib.h needs size_t and FILE declared first.
+#include <jerror.h>
+#include <jpeglib.h>
+
+namespace shrinkwell {
+
+TJPEGOptions JpegOptionDefaults;
+
+namespace {
+
+constexpr size_t kBufferSize = 4096;
+
+uint32_t TickCount() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+// Everything one reading, decoding or encoding needs besides the library
+// record. The library is left by longjmp only (never by a C++ exception):
+// a fatal library error records its code, a failing hook records its
+// exception, and Guarded() raises it once the library's frames are gone.
+struct CodecContext {
+  CodecContext() {
+    error.error_exit = ErrorExit;
+    error.emit_message = EmitMessage;
+    error.output_message = OutputMessage;
+    error.format_message = FormatMessage;
+    error.reset_error_mgr = ResetErrorMgr;
+    progress.pub.progress_monitor = ProgressMonitor;
+  }
+  CodecContext(const CodecContext&) = delete;
+  CodecContext& operator=(const CodecContext&) = delete;
+
+  static CodecContext& Of(j_common_ptr info) { return *static_cast<CodecContext*>(info->client_data); }
+
+  [[noreturn]] static void ErrorExit(j_common_ptr info) {
+    CodecContext& context = Of(info);
+    context.code = info->err->msg_code;
+    std::longjmp(context.jump, 1);
+  }
+  // Warnings and trace messages never stop the work.
+  static void EmitMessage(j_common_ptr, int) {}
+  static void OutputMessage(j_common_ptr) {}
+  static void FormatMessage(j_common_ptr, char*) {}
+  static void ResetErrorMgr(j_common_ptr info) {
+    info->err->num_warnings = 0;
+    info->err->msg_code = 0;
+  }
+  // Leaves the library when a hook recorded an exception.
+  static void LeaveIfPending(j_common_ptr info) {
+    CodecContext& context = Of(info);
+    if (context.pending) std::longjmp(context.jump, 1);
+  }
+  static void ProgressMonitor(j_common_ptr info);
+
+  jpeg_error_mgr error{};
+  struct Progress {
+    jpeg_progress_mgr pub{};
+    TJPEGImage* image = nullptr;
+    int32_t lastPercent = 0;
+    uint32_t lastTime = 0;
+    int32_t lastRow = 0;
+  } progress;
+  J_DCT_METHOD savedDct = JDCT_FLOAT;
+  bool savedTwoPass = false;
+  J_DITHER_MODE savedDither = JDITHER_FS;
+
+  std::jmp_buf jump{};
+  int code = 0;
+  std::exception_ptr pending;
+};
+
+// Runs fn(arg) with the context's jump target set; what made the library
+// give up is raised here, after its frames are left behind. The callers'
+// code between library calls holds no objects with destructors.
+__attribute__((noinline)) void GuardedCall(CodecContext& context, void (*fn)(void*), void* arg) {
+  if (setjmp(context.jump) == 0) {
+    fn(arg);
+    return;
+  }
+  if (context.pending) {
+    std::exception_ptr failure = std::move(context.pending);
+    context.pending = nullptr;
+    std::rethrow_exception(failure);
+  }
+  throw EJPEG(context.code);
+}
+
+template <class Call>
+void Guarded(CodecContext& context, Call&& call) {
+  GuardedCall(context, [](void* arg) { (*static_cast<Call*>(arg))(); }, &call);
+}
+
+[[noreturn]] void LibraryError(j_common_ptr info, int code) {
+  info->err->msg_code = code;
+  (*info->err->error_exit)(info);
+  std::abort();  // error_exit never returns
+}
+
+// Source manager over the held bytes, in 4096-byte pieces.
+struct MemorySource {
+  jpeg_source_mgr pub{};
+  const std::string* bytes = nullptr;
+  size_t position = 0;
+  JOCTET* buffer = nullptr;
+  bool startOfFile = true;
+
+  static MemorySource& Of(j_decompress_ptr info) { return *reinterpret_cast<MemorySource*>(info->src); }
+
+  static void InitSource(j_decompress_ptr info) { Of(info).startOfFile = true; }
+
+  static boolean FillInputBuffer(j_decompress_ptr info) {
+    MemorySource& source = Of(info);
+    size_t count = std::min(kBufferSize, source.bytes->size() - source.position);
+    if (count > 0) {
+      std::memcpy(source.buffer, source.bytes->data() + source.position, count);
+      source.position += count;
+    } else {
+      if (source.startOfFile) LibraryError(reinterpret_cast<j_common_ptr>(info), JERR_INPUT_EMPTY);
+      WARNMS(info, JWRN_JPEG_EOF);
+      // An end-of-image marker lets the library finish what it has.
+      source.buffer[0] = 0xFF;
+      source.buffer[1] = JPEG_EOI;
+      count = 2;
+    }
+    source.pub.next_input_byte = source.buffer;
+    source.pub.bytes_in_buffer = count;
+    source.startOfFile = false;
+    return TRUE;
+  }
+
+  static void SkipInputData(j_decompress_ptr info, long count) {
+    if (count <= 0) return;
+    MemorySource& source = Of(info);
+    while (static_cast<unsigned long>(count) > source.pub.bytes_in_buffer) {
+      count -= static_cast<long>(source.pub.bytes_in_buffer);
+      FillInputBuffer(info);
+    }
+    source.pub.next_input_byte += count;
+    source.pub.bytes_in_buffer -= static_cast<size_t>(count);
+  }
+
+  static void TermSource(j_decompress_ptr) {}
+};
+
+// Destination manager into the holder's byte stream.
+struct MemoryDestination {
+  jpeg_destination_mgr pub{};
+  std::string* stream = nullptr;
+  JOCTET* buffer = nullptr;
+
+  static MemoryDestination& Of(j_compress_ptr info) { return *reinterpret_cast<MemoryDestination*>(info->dest); }
+
+  static void InitDestination(j_compress_ptr info) {
+    MemoryDestination& destination = Of(info);
+    destination.buffer = static_cast<JOCTET*>(
+        (*info->mem->alloc_small)(reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE, kBufferSize));
+    destination.pub.next_output_byte = destination.buffer;
+    destination.pub.free_in_buffer = kBufferSize;
+  }
+
+  static void Append(j_compress_ptr info, size_t count) {
+    MemoryDestination& destination = Of(info);
+    try {
+      destination.stream->append(reinterpret_cast<const char*>(destination.buffer), count);
+    } catch (const std::bad_alloc&) {
+      CodecContext::Of(reinterpret_cast<j_common_ptr>(info)).pending =
+          std::make_exception_ptr(EStreamError("Expandieren des Speicher-Stream wegen Speichermangel nicht möglich"));
+    } catch (...) {
+      CodecContext::Of(reinterpret_cast<j_common_ptr>(info)).pending = std::current_exception();
+    }
+    CodecContext::LeaveIfPending(reinterpret_cast<j_common_ptr>(info));
+  }
+
+  static boolean EmptyOutputBuffer(j_compress_ptr info) {
+    Append(info, kBufferSize);
+    MemoryDestination& destination = Of(info);
+    destination.pub.next_output_byte = destination.buffer;
+    destination.pub.free_in_buffer = kBufferSize;
+    return TRUE;
+  }
+
+  static void TermDestination(j_compress_ptr info) {
+    const size_t used = kBufferSize - Of(info).pub.free_in_buffer;
+    if (used > 0) Append(info, used);
+  }
+};
+
+struct Decompressor : CodecContext {
+  Decompressor() {
+    info.err = &error;
+    info.client_data = static_cast<CodecContext*>(this);
+  }
+  ~Decompressor() {
+    if (created) jpeg_destroy_decompress(&info);
+  }
+  // Inside a guarded call.
+  void Create() {
+    created = true;
+    jpeg_CreateDecompress(&info, JPEG_LIB_VERSION, sizeof info);
+  }
+  // Inside a guarded call; the buffer lives as long as the record.
+  void UseMemorySource(const std::string& bytes) {
+    source.bytes = &bytes;
+    source.position = 0;
+    source.buffer = static_cast<JOCTET*>(
+        (*info.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&info), JPOOL_PERMANENT, kBufferSize));
+    source.pub.init_source = MemorySource::InitSource;
+    source.pub.fill_input_buffer = MemorySource::FillInputBuffer;
+    source.pub.skip_input_data = MemorySource::SkipInputData;
+    source.pub.resync_to_restart = jpeg_resync_to_restart;
+    source.pub.term_source = MemorySource::TermSource;
+    source.pub.bytes_in_buffer = 0;
+    source.pub.next_input_byte = nullptr;
+    info.src = &source.pub;
+  }
+
+  jpeg_decompress_struct info{};
+  MemorySource source;
+  bool created = false;
+  std::vector<uint8_t> cmykRow;  // one row of four-component output
+};
+
+struct Compressor : CodecContext {
+  Compressor() {
+    info.err = &error;
+    info.client_data = static_cast<CodecContext*>(this);
+  }
+  ~Compressor() {
+    if (created) jpeg_destroy_compress(&info);
+  }
+
+  jpeg_compress_struct info{};
+  MemoryDestination destination;
+  bool created = false;
+};
+
+void CodecContext::ProgressMonitor(j_common_ptr info) {
+  CodecContext& context = Of(info);
+  Progress& progress = context.progress;
+  if (progress.image == nullptr) return;
+  const uint32_t now = TickCount();
+  if (now - progress.lastTime < 500) return;
+  const uint32_t previous = progress.lastTime;
+  progress.lastTime = now;
+  if (previous == 0) return;
+  TRect rect;
+  int32_t scanline = 0;
+  if (info->is_decompressor) {
+    auto* d = reinterpret_cast<j_decompress_ptr>(info);
+    scanline = static_cast<int32_t>(d->output_scanline);
+    rect = {0, progress.lastRow, static_cast<int32_t>(d->output_width), scanline};
+    if (rect.bottom < rect.top) rect.bottom = static_cast<int32_t>(d->output_height);
+  }
+  const int percent = JpegProgressPercent(progress.pub.pass_counter, progress.pub.pass_limit,
+                                          progress.pub.completed_passes, progress.pub.total_passes);
+  if (percent < 0 || percent == progress.lastPercent) return;
+  progress.lastPercent = percent;
+  if (info->is_decompressor) progress.lastRow = scanline;
+  try {
+    progress.image->Progress(TProgressStage::Running, percent, rect.bottom - rect.top >= 4, rect, std::string());
+  } catch (...) {
+    context.pending = std::current_exception();
+  }
+  LeaveIfPending(info);
+}
+
+std::vector<TPaletteEntry> PaletteFromColourMap(const jpeg_decompress_struct& info) {
+  std::vector<TPaletteEntry> palette(static_cast<size_t>(std::min(info.actual_number_of_colors, 256)));
+  const bool gray = info.out_color_space == JCS_GRAYSCALE;
+  for (size_t i = 0; i < palette.size(); ++i) {
+    if (gray) {
+      palette[i].red = palette[i].green = palette[i].blue = info.colormap[0][i];
+    } else {
+      // The codec's components come blue first.
+      palette[i].red = info.colormap[2][i];
+      palette[i].green = info.colormap[1][i];
+      palette[i].blue = info.colormap[0][i];
+    }
+  }
+  return palette;
+}
+
+// Four-component output to blue, green, red. Files with an Adobe marker
+// store the inks inverted.
+void CmykToBgr(const uint8_t* in, uint8_t* out, size_t width, bool inverted) {
+  for (size_t x = 0; x < width; ++x, in += 4, out += 3) {
+    int c = in[0], m = in[1], y = in[2], k = in[3];
+    if (!inverted) {
+      c = 255 - c;
+      m = 255 - m;
+      y = 255 - y;
+      k = 255 - k;
+    }
+    out[0] = static_cast<uint8_t>((y * k + 127) / 255);
+    out[1] = static_cast<uint8_t>((m * k + 127) / 255);
+    out[2] = static_cast<uint8_t>((c * k + 127) / 255);
+  }
+}
+
+// Reads every remaining output row of the pass straight into raster memory,
+// one row per library call.
+void ReadRows(Decompressor& context, uint8_t* top, ptrdiff_t step, bool cmyk) {
+  jpeg_decompress_struct& info = context.info;
+  Guarded(context, [&] {
+    while (info.output_scanline < info.output_height) {
+      const JDIMENSION y = info.output_scanline;
+      uint8_t* row = top + step * static_cast<ptrdiff_t>(y);
+      JSAMPROW target = cmyk ? context.cmykRow.data() : row;
+      if (jpeg_read_scanlines(&info, &target, 1) != 1) break;
+      if (cmyk) CmykToBgr(context.cmykRow.data(), row, info.output_width, info.saw_Adobe_marker);
+    }
+  });
+}
+
+}  // namespace
+
+int JpegProgressPercent(long passCounter, long passLimit, int completedPasses, int totalPasses) {
+  if (passLimit <= 0 || totalPasses <= 0) return -1;
+  const double percent =
+      (static_cast<double>(passCounter) / static_cast<double>(passLimit) + completedPasses) * 100.0 / totalPasses;
+  if (!(percent > -1e9 && percent < 1e9)) return -1;
+  return static_cast<int>(percent);
+}
+
+TJPEGImage::TJPEGImage() : options_(JpegOptionDefaults), data_(std::make_unique<TJPEGData>()) {}
+
+TJPEGImage::~TJPEGImage() = default;
+
+void TJPEGImage::NewData() { data_ = std::make_unique<TJPEGData>(); }
+
+int32_t TJPEGImage::PixelWidth() const {
+  if (raster_) return raster_->PixelWidth();
+  const int32_t denominator = 1 << options_.ScaleShift;
+  return (data_->width + denominator - 1) / denominator;
+}
+
+int32_t TJPEGImage::PixelHeight() const {
+  if (raster_) return raster_->PixelHeight();
+  const int32_t denominator = 1 << options_.ScaleShift;
+  return (data_->height + denominator - 1) / denominator;
+}
+
+void TJPEGImage::ChangeWidth(int32_t) {
+  throw EInvalidGraphicOperation("Die Größe einer JPEG-Grafik kann nicht verändert werden");
+}
+
+void TJPEGImage::ChangeHeight(int32_t) {
+  throw EInvalidGraphicOperation("Die Größe einer JPEG-Grafik kann nicht verändert werden");
+}
+
+void TJPEGImage::SetEncodeQuality(int quality) {
+  options_.EncodeQuality = static_cast<uint8_t>(std::clamp(quality, 1, 100));
+}
+
+void TJPEGImage::ReadFromFile(const std::string& path) {
+  TFileStream stream(path, TFileStream::Mode::OpenRead);
+  ReadFromStream(stream);
+}
+
+void TJPEGImage::ReadFromStream(TFileStream& stream) { TakeCompressed(stream, stream.Size() - stream.Position()); }
+
+void TJPEGImage::TakeCompressed(TFileStream& stream, int64_t count) {
+  NewData();
+  raster_.reset();
+  try {
+    data_->bytes = std::make_unique<std::string>(static_cast<size_t>(std::max<int64_t>(count, 0)), '\0');
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory();
+  }
+  stream.ReadBuffer(&(*data_->bytes)[0], data_->bytes->size());
+  ReadHeader();
+}
+
+void TJPEGImage::TakeCompressed(const std::string& bytes) {
+  NewData();
+  raster_.reset();
+  data_->bytes = std::make_unique<std::string>(bytes);
+  ReadHeader();
+}
+
+void TJPEGImage::ReadHeader() {
+  if (!data_->bytes->empty()) {
+    Decompressor context;
+    jpeg_decompress_struct& info = context.info;
+    const std::string& bytes = *data_->bytes;
+    bool multipleScans = false;
+    Guarded(context, [&] {
+      context.Create();
+      context.UseMemorySource(bytes);
+      jpeg_read_header(&info, TRUE);
+      multipleScans = jpeg_has_multiple_scans(&info);
+    });
+    data_->width = static_cast<int32_t>(info.image_width);
+    data_->height = static_cast<int32_t>(info.image_height);
+    data_->grayscale = info.jpeg_color_space == JCS_GRAYSCALE;
+    options_.WriteProgressive = multipleScans;
+  }
+  SetPaletteModified(true);
+  Changed();
+}
+
+void TJPEGImage::Decode() {
+  // The raster stays stored whatever happens below.
+  raster_ = std::make_unique<TBitmap>();
+  TBitmap& raster = *raster_;
+  Decompressor context;
+  jpeg_decompress_struct& info = context.info;
+  static const std::string kNothing;
+  const std::string& bytes = data_->bytes ? *data_->bytes : kNothing;
+  bool cmyk = false;
+  bool buffered = false;
+  try {
+    Guarded(context, [&] {
+      context.Create();
+      info.progress = &context.progress.pub;
+      context.progress.image = this;
+      context.UseMemorySource(bytes);
+      jpeg_read_header(&info, TRUE);
+      // The library could decode it, but arithmetic coding is not supported.
+      if (info.arith_code) LibraryError(reinterpret_cast<j_common_ptr>(&info), JERR_ARITH_NOTIMPL);
+      switch (info.jpeg_color_space) {
+        case JCS_GRAYSCALE:
+          break;
+        case JCS_YCbCr:
+        case JCS_RGB:
+          // Blue first, as raster rows hold it.
+          info.out_color_space = JCS_EXT_BGR;
+          break;
+        case JCS_CMYK:
+        case JCS_YCCK:
+          info.out_color_space = JCS_CMYK;
+          cmyk = true;
+          break;
+        default:
+          // Two components, or more than four: no row could hold them.
+          LibraryError(reinterpret_cast<j_common_ptr>(&info), JERR_CONVERSION_NOTIMPL);
+      }
+      // Fixed whatever the library's own defaults are.
+      info.dct_method = JDCT_FLOAT;
+      info.do_fancy_upsampling = TRUE;
+      info.dither_mode = JDITHER_FS;
+      info.two_pass_quantize = TRUE;
+
+      info.scale_num = 1;
+      info.scale_denom = 1u << options_.ScaleShift;
+      info.do_block_smoothing = options_.BlockSmoothing ? TRUE : FALSE;
+      if (options_.GrayMode) {
+        info.out_color_space = JCS_GRAYSCALE;
+        cmyk = false;
+      }
+      if (!cmyk && (options_.DecodeFormat == dfPalette8 || info.out_color_space == JCS_GRAYSCALE)) {
+        info.quantize_colors = TRUE;
+        info.desired_number_of_colors = 236;
+      }
+      if (options_.SpeedMode == smBestSpeed) {
+        info.dct_method = JDCT_IFAST;
+        info.two_pass_quantize = FALSE;
+        info.dither_mode = JDITHER_ORDERED;
+      }
+      context.savedDct = info.dct_method;
+      context.savedTwoPass = info.two_pass_quantize != FALSE;
+      context.savedDither = info.dither_mode;
+      if (options_.ShowProgressive && jpeg_has_multiple_scans(&info)) {
+        info.enable_2pass_quant = info.two_pass_quantize;
+        info.dct_method = JDCT_IFAST;
+        info.two_pass_quantize = FALSE;
+        info.dither_mode = JDITHER_ORDERED;
+        info.buffered_image = TRUE;
+        buffered = true;
+      }
+    });
+    const bool palette8 = info.quantize_colors != FALSE;
+    raster.SetRasterFormat(palette8 ? rf8Bit : rf24Bit);
+    Progress(TProgressStage::Starting, 0, false, TRect(), std::string());
+    Guarded(context, [&] { jpeg_start_decompress(&info); });
+    // Nothing may be written outside a row.
+    if (info.output_components != (palette8 ? 1 : cmyk ? 4 : 3)) throw EJPEG(JERR_CONVERSION_NOTIMPL);
+    if (cmyk) context.cmykRow.resize(4 * static_cast<size_t>(info.output_width));
+    raster.ChangeWidth(static_cast<int32_t>(info.output_width));
+    raster.ChangeHeight(static_cast<int32_t>(info.output_height));
+    // The stride is known, so a picture one row high needs no row 1.
+    uint8_t* top = raster.RowAddress(0);
+    const ptrdiff_t step = raster.RowStep();
+    bool paletteToMake = true;
+    auto attachPalette = [&] {
+      raster.AttachPalette(PaletteFromColourMap(info));
+      SetPaletteModified(true);
+      paletteToMake = false;
+      top = raster.RowAddress(0);
+    };
+    if (!buffered) {
+      if (info.colormap != nullptr && paletteToMake) attachPalette();
+      ReadRows(context, top, step, cmyk);
+    } else {
+      for (;;) {
+        int status = 0;
+        Guarded(context, [&] { status = jpeg_consume_input(&info); });
+        if (status == JPEG_REACHED_EOI) break;
+        Guarded(context, [&] { jpeg_start_output(&info, info.input_scan_number); });
+        if (context.progress.pub.completed_passes == 0 && info.colormap != nullptr &&
+            raster.RasterFormat() == rf8Bit && paletteToMake) {
+          attachPalette();
+        }
+        top = raster.RowAddress(0);
+        ReadRows(context, top, step, cmyk);
+        Guarded(context, [&] { jpeg_finish_output(&info); });
+      }
+      info.dct_method = context.savedDct;
+      info.dither_mode = context.savedDither;
+      if (context.savedTwoPass) {
+        info.two_pass_quantize = TRUE;
+        info.colormap = nullptr;
+      }
+      Guarded(context, [&] { jpeg_start_output(&info, info.input_scan_number); });
+      top = raster.RowAddress(0);
+      if (context.savedTwoPass && info.colormap != nullptr && paletteToMake) attachPalette();
+      ReadRows(context, top, step, cmyk);
+      Guarded(context, [&] { jpeg_finish_output(&info); });
+    }
+    Guarded(context, [&] { jpeg_finish_decompress(&info); });
+  } catch (const EAbort&) {
+    Progress(TProgressStage::Ending, 0, false, TRect(), std::string());
+    if (PaletteModified()) Changed();
+    return;
+  } catch (...) {
+    Progress(TProgressStage::Ending, 0, false, TRect(), std::string());
+    if (PaletteModified()) Changed();
+    throw;
+  }
+  Progress(TProgressStage::Ending, 100, false, TRect(), std::string());
+  if (PaletteModified()) Changed();
+}
+
+void TJPEGImage::WriteToFile(const std::string& path) {
+  TFileStream stream(path, TFileStream::Mode::Create);
+  WriteToStream(stream);
+  stream.Close();
+}
+
+void TJPEGImage::WriteToStream(TFileStream& stream) {
+  EnsureEncoded();
+  if (data_->bytes && !data_->bytes->empty()) stream.WriteBuffer(data_->bytes->data(), data_->bytes->size());
+}
+
+void TJPEGImage::EnsureEncoded() {
+  if (!data_->bytes) EncodeRaster();
+}
+
+void TJPEGImage::EncodeRaster() {
+  Compressor context;
+  jpeg_compress_struct& info = context.info;
+  Guarded(context, [&] {
+    context.created = true;
+    jpeg_CreateCompress(&info, JPEG_LIB_VERSION, sizeof info);
+    info.progress = &context.progress.pub;
+    context.progress.image = this;
+  });
+  NewData();
+  data_->bytes = std::make_unique<std::string>();
+  context.destination.stream = data_->bytes.get();
+  context.destination.pub.init_destination = MemoryDestination::InitDestination;
+  context.destination.pub.empty_output_buffer = MemoryDestination::EmptyOutputBuffer;
+  context.destination.pub.term_destination = MemoryDestination::TermDestination;
+  info.dest = &context.destination.pub;
+  if (!raster_ || raster_->PixelWidth() == 0 || raster_->PixelHeight() == 0) return;
+
+  data_->width = raster_->PixelWidth();
+  data_->height = raster_->PixelHeight();
+  info.image_width = static_cast<JDIMENSION>(data_->width);
+  info.image_height = static_cast<JDIMENSION>(data_->height);
+  info.input_components = 3;
+  info.in_color_space = JCS_EXT_BGR;  // raster rows hold blue first
+
+  // Shares the pixels when the raster is 24-bit already; rows are only read.
+  TBitmap copy;
+  copy.CopyPicture(raster_.get());
+  copy.SetRasterFormat(rf24Bit);
+
+  const int quality = options_.EncodeQuality;
+  const bool gray = options_.GrayMode;
+  const bool progressive = options_.WriteProgressive;
+  Guarded(context, [&] {
+    jpeg_set_defaults(&info);
+    info.dct_method = JDCT_FLOAT;  // fixed whatever the library's default
+    jpeg_set_quality(&info, quality, TRUE);
+    if (gray) jpeg_set_colorspace(&info, JCS_GRAYSCALE);
+    if (progressive) jpeg_simple_progression(&info);
+  });
+  if (gray) data_->grayscale = true;
+  // The stride is known, so a picture one row high needs no row 1.
+  const uint8_t* top = copy.RowAddressForReading(0);
+  const ptrdiff_t step = copy.RowStep();
+  try {
+    Progress(TProgressStage::Starting, 0, false, TRect(), std::string());
+    Guarded(context, [&] {
+      jpeg_start_compress(&info, TRUE);
+      while (info.next_scanline < info.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(top + step * static_cast<ptrdiff_t>(info.next_scanline));
+        if (jpeg_write_scanlines(&info, &row, 1) != 1) break;
+      }
+      jpeg_finish_compress(&info);
+    });
+  } catch (const EAbort&) {
+    NewData();
+    Progress(TProgressStage::Ending, 0, false, TRect(), std::string());
+    return;
+  } catch (...) {
+    Progress(TProgressStage::Ending, 0, false, TRect(), std::string());
+    throw;
+  }
+  Progress(TProgressStage::Ending, 100, false, TRect(), std::string());
+}
+
+TBitmap& TJPEGImage::DecodedRaster() {
+  if (!raster_) Decode();
+  return *raster_;
+}
+
+void TJPEGImage::CopyPicture(const TBitmap& raster) {
+  NewData();
+  raster_ = std::make_unique<TBitmap>();
+  raster_->CopyPicture(&raster);
+}
+
+}  // namespace shrinkwell

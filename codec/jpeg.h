@@ -1,0 +1,107 @@
+// The JPEG picture: the file's bytes held in memory, decoded into a TBitmap
+// through libjpeg on request and encoded from a given TBitmap when written.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "file_stream.h"
+#include "graphics.h"
+
+namespace shrinkwell {
+
+enum TJPEGSpeedMode : uint8_t { smBestQuality = 0, smBestSpeed = 1 };
+enum TJPEGDecodeFormat : uint8_t { dfColor24 = 0, dfPalette8 = 1 };
+
+// The eight options every TJPEGImage copies at creation.
+struct TJPEGOptions {
+  uint8_t EncodeQuality = 90;  // 1..100
+  bool GrayMode = false;
+  TJPEGSpeedMode SpeedMode = smBestQuality;
+  TJPEGDecodeFormat DecodeFormat = dfColor24;  // no screen: always true colour
+  bool ShowProgressive = false;
+  bool WriteProgressive = false;
+  uint8_t ScaleShift = 0;  // 0..3
+  bool BlockSmoothing = true;
+};
+
+// Process-wide defaults, written only at program start.
+extern TJPEGOptions JpegOptionDefaults;
+
+// The compressed bytes and what their header told.
+struct TJPEGData {
+  std::unique_ptr<std::string> bytes;  // absent: nothing held at all
+  int32_t width = 0;
+  int32_t height = 0;
+  bool grayscale = false;
+};
+
+// Percentage of a progress report: the share of the current pass plus the
+// completed passes, over all passes; -1 when the counts make no sense.
+int JpegProgressPercent(long passCounter, long passLimit, int completedPasses, int totalPasses);
+
+class TJPEGImage final : public TGraphic {
+ public:
+  TJPEGImage();
+  ~TJPEGImage() override;
+
+  // The decoded raster's size when there is one, else the header's.
+  int32_t PixelWidth() const override;
+  int32_t PixelHeight() const override;
+  // Always refused: EInvalidGraphicOperation.
+  void ChangeWidth(int32_t width) override;
+  void ChangeHeight(int32_t height) override;
+
+  // Reads the whole file (EFOpenError, EReadError, EJPEG for a bad header).
+  void ReadFromFile(const std::string& path);
+  // Takes everything from the stream's position to its end.
+  void ReadFromStream(TFileStream& stream);
+  // Reads count bytes, then the header: size, grayscale flag and whether the
+  // file has several scans (which sets WriteProgressive).
+  void TakeCompressed(TFileStream& stream, int64_t count);
+  // The same from bytes in memory.
+  void TakeCompressed(const std::string& bytes);
+
+  // The decoded raster, decoding first when there is none; the image keeps
+  // ownership.
+  TBitmap& DecodedRaster();
+  // The target raster shares the decoded raster's pixels.
+  void CopyPictureTo(TBitmap& target) { target.CopyPicture(&DecodedRaster()); }
+  // The raster to encode: shared with the given one; held bytes are dropped.
+  void CopyPicture(const TBitmap& raster);
+
+  // Creates the file, encodes when no bytes are held, writes them all.
+  // A short write or a failed close raises EWriteError.
+  void WriteToFile(const std::string& path);
+  void WriteToStream(TFileStream& stream);
+  void EnsureEncoded();
+  void EncodeRaster();
+
+  // The held bytes; nullptr when nothing is held (not even an empty stream).
+  const std::string* CompressedBytes() const { return data_->bytes.get(); }
+  bool Grayscale() const { return data_->grayscale; }
+
+  const TJPEGOptions& Options() const { return options_; }
+  int EncodeQuality() const { return options_.EncodeQuality; }
+  void SetEncodeQuality(int quality);
+  bool WriteProgressive() const { return options_.WriteProgressive; }
+  void SetWriteProgressive(bool value) { options_.WriteProgressive = value; }
+  void SetGrayMode(bool value) { options_.GrayMode = value; }
+  void SetSpeedMode(TJPEGSpeedMode value) { options_.SpeedMode = value; }
+  void SetDecodeFormat(TJPEGDecodeFormat value) { options_.DecodeFormat = value; }
+  void SetShowProgressive(bool value) { options_.ShowProgressive = value; }
+  void SetScaleShift(int value) { options_.ScaleShift = static_cast<uint8_t>(value < 0 ? 0 : value > 3 ? 3 : value); }
+  void SetBlockSmoothing(bool value) { options_.BlockSmoothing = value; }
+
+ private:
+  void NewData();
+  void ReadHeader();
+  void Decode();
+
+  TJPEGOptions options_;
+  std::unique_ptr<TJPEGData> data_;
+  std::unique_ptr<TBitmap> raster_;
+};
+
+}  // namespace shrinkwell

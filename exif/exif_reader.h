@@ -1,0 +1,183 @@
+// The metadata reader: the marker sections at the head of a JPEG file, the
+// EXIF directories of its APP1 section, and the tag list built from them.
+// Positions in byte strings are 1-based throughout (position 1 is the first
+// byte); an offset read from TIFF data becomes a position by adding an offset
+// base (9 for the EXIF section of a JPEG file).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tag_dictionary.h"
+
+namespace shrinkwell {
+
+class TFileStream;
+class TimgData;
+
+// A byte string and the byte order of the integers read from it.
+class tEndInd {
+ public:
+  bool bigEndian = false;
+
+  // The 16-bit unsigned and 32-bit signed integers at 1-based position pos.
+  // A read outside the content raises EReadError; callers check first, this
+  // is the last line of defence against hostile offsets.
+  uint16_t Read16(int64_t pos) const;
+  int32_t Read32(int64_t pos) const;
+  // True when the count bytes from 1-based position pos lie inside content.
+  bool Holds(int64_t pos, int64_t count) const;
+
+  void SetContent(const std::string& text) { content = text; }
+  const std::string& GetContent() const { return content; }
+
+ protected:
+  std::string content;
+};
+
+// One slot of the section table.
+struct tSection {
+  std::string data;    // from the length field on: positions 1-2 are the length bytes
+  int32_t marker = 0;  // the byte after 0xFF
+  int32_t length = 0;  // the big-endian length field (counts its own two bytes)
+};
+
+// The result of the EXIF walk: tag list, info text and summary fields.
+class TImageInfo : public tEndInd {
+ public:
+  TImageInfo(TimgData* owner, int buildMode);
+  TImageInfo(const TImageInfo&) = delete;
+  TImageInfo& operator=(const TImageInfo&) = delete;
+
+  // The walk of one directory and, depth first, of every directory it leads
+  // to. dirStart is the position of the entry count; kind 1 or 2.
+  void WalkDirectory(int64_t dirStart, int64_t offsetBase, int64_t length, int kind);
+  // Adds a copy unless its tag is 0; returns the index of the last entry.
+  int AddTag(const TTagEntry& entry);
+
+  // Queries by name, letter case ignored; -1 / empty text when not stored.
+  int TagIndexByName(const std::string& name) const;
+  std::string TagTextByName(const std::string& name) const;
+
+  // Value text helpers; they read integers in this object's byte order.
+  int32_t BytesToInteger(const std::string& bytes) const;
+  double TagValueNumber(const std::string& raw, uint32_t fieldType) const;
+  std::string FormatTagValue(const std::string& raw, uint32_t fieldType, const std::string& map,
+                             const std::string& pattern) const;
+
+  // Derived camera values, computed once after a walk that recorded a
+  // problem and always after a TIFF walk. Nothing is derived yet: the focal
+  // length in 35 mm film is added here when it lands.
+  void DeriveFocalLength35();
+
+  const std::vector<TTagEntry>& Tags() const { return tags; }
+  int TagCount() const { return static_cast<int>(tags.size()); }
+  TimgData* Owner() const { return owner; }
+  int BuildMode() const { return buildMode; }
+
+  std::string exifVersion;  // at most 6 bytes
+  std::string cameraMake;   // at most 32
+  std::string cameraModel;  // at most 40
+  std::string dateTime;     // at most 20
+  int32_t height = 0;
+  int32_t width = 0;
+  int32_t heightPos = 0;
+  int32_t widthPos = 0;
+  int32_t flash = 0;
+  std::string makerNote;
+  bool tiffSource = false;
+  std::string comment;
+  int32_t commentPos = 0;
+  int32_t commentLength = 0;
+  int32_t dateTimePos = 0;
+  int32_t dateTimeOriginalPos = 0;
+  int32_t dateTimeDigitizedPos = 0;
+  std::string infoText;
+  std::string makerText;
+  bool makerNoteDecoded = false;
+  int32_t makerNotePos = 0;
+
+ private:
+  struct Frame;
+  // Steps of one directory entry; returns true when it opened a sub-directory
+  // (pushed onto frames), whose entry is stored once that walk is over.
+  bool ReadEntry(std::vector<Frame>& frames);
+  // Marks the directory visited and pushes it with its checked entry count.
+  void OpenDirectory(std::vector<Frame>& frames, int64_t start, int64_t base, int64_t span, int kind);
+  void StoreEntry(TTagEntry entry);
+  // The MakerNote entry: this is where the maker-note reader connects. Its
+  // result says whether the maker's directory was decoded; no maker is known
+  // yet, so nothing is.
+  bool DecodeMakerNote();
+
+  std::vector<TTagEntry> tags;
+  TimgData* owner;
+  int buildMode;
+};
+
+// The per-file metadata reader.
+class TimgData : public tEndInd {
+ public:
+  explicit TimgData(int buildMode);
+  ~TimgData();
+  TimgData(const TimgData&) = delete;
+  TimgData& operator=(const TimgData&) = delete;
+
+  void Reset();
+  // Opening failures (EFOpenError) pass through; any other error ends the
+  // scan with false, keeping what was found so far.
+  bool ScanJpegFile(const std::string& fileName);
+  bool ScanJpegStream(TFileStream& stream);
+  bool ReadTiffFile(const std::string& fileName);
+  bool ReadTiffStream(TFileStream& stream);
+  // Picks the reader by the file name's extension; never raises.
+  bool ReadMetadataFile(const std::string& fileName);
+  void ReadFileInfo(const std::string& fileName);
+  // Header check and start of the walk of the EXIF section in content.
+  void ProcessExifHeader();
+
+  bool HasMetadata() const { return exifSection || commentSection || iptcSection; }
+  bool HasExif() const { return exifSection != nullptr; }
+
+  TImageInfo* ImageInfo() const { return exifInfo.get(); }
+  // Slots numbered 1 to 21.
+  const tSection& Section(int number) const { return sectionTable.at(static_cast<size_t>(number - 1)); }
+  int SectionCount() const { return sectionCount; }
+  const tSection* ExifSection() const { return exifSection; }
+  const tSection* IptcSection() const { return iptcSection; }
+  const tSection* CommentSection() const { return commentSection; }
+  const tSection* HeaderSection() const { return headerSection; }
+  int BuildMode() const { return buildMode; }
+
+  bool tiffSource = false;
+  std::string fileName;
+  double fileDateTime = 0;  // days since 1899-12-30, local time
+  int32_t fileSize = 0;
+  std::string errorText;
+
+ private:
+  tSection& Slot(int number) { return sectionTable.at(static_cast<size_t>(number - 1)); }
+
+  std::array<tSection, 21> sectionTable;
+  int buildMode;
+  int sectionCount = 0;
+  tSection* exifSection = nullptr;
+  // The first APP13 section; the IPTC reader attaches to it.
+  tSection* iptcSection = nullptr;
+  tSection* commentSection = nullptr;
+  tSection* headerSection = nullptr;
+  std::unique_ptr<TImageInfo> exifInfo;
+};
+
+// Process-wide state of the reader; one reader works at a time.
+extern std::string visitedDirectories;  // keys "[base:start]" since the last TImageInfo was created
+extern bool useConverters;
+extern const char* const valueSeparator;  // " = "
+
+void MarkVisited(int64_t offsetBase, int64_t dirStart);
+bool WasVisited(int64_t offsetBase, int64_t dirStart);
+
+}  // namespace shrinkwell

@@ -1,0 +1,267 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <set>
+
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include "codec_test_support.h"
+#include "fixtures.h"
+#include "jpeg.h"
+
+using namespace shrinkwell;
+using codec_test::PixelAt;
+using codec_test::ScratchFile;
+
+namespace {
+
+int JpegErrorCode(const std::function<void()>& action) {
+  try {
+    action();
+  } catch (const EJPEG& e) {
+    EXPECT_EQ(e.Message(), "JPEG-Fehler #" + std::to_string(e.ErrorCode()));
+    return e.ErrorCode();
+  }
+  ADD_FAILURE() << "no EJPEG raised";
+  return -1;
+}
+
+// The gray levels of a decoded grayscale file, through its palette.
+std::set<int> GrayLevels(TJPEGImage& image) {
+  TBitmap& raster = image.DecodedRaster();
+  EXPECT_EQ(raster.RasterFormat(), rf8Bit);
+  std::set<int> levels;
+  for (int y = 0; y < raster.PixelHeight(); ++y) {
+    const uint8_t* row = raster.RowAddress(y);
+    for (int x = 0; x < raster.PixelWidth(); ++x) levels.insert(raster.Palette().at(row[x]).red);
+  }
+  return levels;
+}
+
+}  // namespace
+
+TEST(JpegDecode, LibraryCodesAreThoseOfTheVersion62Interface) {
+  EXPECT_EQ(JERR_ARITH_NOTIMPL, 1);
+  EXPECT_EQ(JERR_INPUT_EMPTY, 42);
+  EXPECT_EQ(JERR_NO_IMAGE, 51);
+  EXPECT_EQ(JERR_NO_SOI, 53);
+}
+
+TEST(JpegDecode, NewImageCopiesTheDefaults) {
+  TJPEGImage image;
+  const TJPEGOptions& o = image.Options();
+  EXPECT_EQ(o.EncodeQuality, 90);
+  EXPECT_TRUE(o.BlockSmoothing);
+  EXPECT_EQ(o.DecodeFormat, dfColor24);
+  EXPECT_FALSE(o.GrayMode || o.ShowProgressive || o.WriteProgressive);
+  EXPECT_EQ(o.SpeedMode, smBestQuality);
+  EXPECT_EQ(o.ScaleShift, 0);
+  EXPECT_EQ(image.PixelWidth(), 0);
+  try {
+    image.ChangeWidth(3);
+    FAIL();
+  } catch (const EInvalidGraphicOperation& e) {
+    EXPECT_EQ(e.Message(), "Die Größe einer JPEG-Grafik kann nicht verändert werden");
+  }
+}
+
+TEST(JpegDecode, ColourPhotoDecodesBlueFirstAtFullSize) {
+  ScratchFile file("colour.jpg");
+  fixtures::WriteFile(file.Path(), fixtures::EncodeJpeg(fixtures::SolidPicture(64, 48, 200, 100, 50), {95}));
+  TJPEGImage image;
+  image.ReadFromFile(file.Path());
+  EXPECT_EQ(image.PixelWidth(), 64);
+  EXPECT_EQ(image.PixelHeight(), 48);
+  EXPECT_FALSE(image.WriteProgressive());
+  TBitmap& raster = image.DecodedRaster();
+  EXPECT_EQ(&raster, &image.DecodedRaster());
+  EXPECT_EQ(raster.RasterFormat(), rf24Bit);
+  for (int y : {0, 47}) {
+    const auto p = PixelAt(raster, 63, y);
+    EXPECT_NEAR(p.blue, 50, 3);
+    EXPECT_NEAR(p.green, 100, 3);
+    EXPECT_NEAR(p.red, 200, 3);
+  }
+  // A raster copying the picture shares the decoded one and stays apart from it.
+  TBitmap copy;
+  copy.CopyPicture(image);
+  copy.SetRasterFormat(rf24Bit);
+  copy.RowAddress(0)[0] = 0;
+  EXPECT_NEAR(PixelAt(image.DecodedRaster(), 0, 0).blue, 50, 3);
+}
+
+TEST(JpegDecode, BadFilesFailWithTheLibraryCodes) {
+  TJPEGImage image;
+  image.TakeCompressed(std::string());
+  EXPECT_EQ(image.PixelWidth(), 0);
+  EXPECT_EQ(JpegErrorCode([&] { image.DecodedRaster(); }), 42);
+
+  const std::string png("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16);
+  EXPECT_EQ(JpegErrorCode([&] { image.TakeCompressed(png); }), 53);
+
+  const std::string photo = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(32, 32, 1), {90});
+  const size_t frame = photo.find("\xFF\xC0");
+  ASSERT_NE(frame, std::string::npos);
+  const std::string tablesOnly = photo.substr(0, frame) + "\xFF\xD9";
+  EXPECT_EQ(JpegErrorCode([&] { image.TakeCompressed(tablesOnly); }), 51);
+  EXPECT_EQ(JpegErrorCode([&] { image.TakeCompressed(photo.substr(0, frame)); }), 51);
+  // Ends inside the frame header: whatever the library says of that segment.
+  EXPECT_GT(JpegErrorCode([&] { image.TakeCompressed(photo.substr(0, frame + 6)); }), 0);
+
+  ScratchFile missing("missing.jpg");
+  image.TakeCompressed(photo);
+  EXPECT_THROW(image.ReadFromFile(missing.Path()), EFOpenError);
+  EXPECT_EQ(image.PixelWidth(), 32);
+}
+
+TEST(JpegDecode, ZeroByteFileReadsAndFailsOnlyWhenDecoded) {
+  ScratchFile file("empty.jpg");
+  fixtures::WriteFile(file.Path(), "");
+  TJPEGImage image;
+  image.ReadFromFile(file.Path());
+  ASSERT_NE(image.CompressedBytes(), nullptr);
+  EXPECT_TRUE(image.CompressedBytes()->empty());
+  EXPECT_EQ(JpegErrorCode([&] { image.DecodedRaster(); }), 42);
+}
+
+TEST(JpegDecode, CutEntropyDataDecodesWithAGrayRemainder) {
+  const std::string photo = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(64, 128, 7), {90});
+  const size_t scan = photo.find("\xFF\xDA");
+  ASSERT_NE(scan, std::string::npos);
+  TJPEGImage image;
+  image.TakeCompressed(photo.substr(0, scan + (photo.size() - scan) / 2));
+  TBitmap& raster = image.DecodedRaster();
+  ASSERT_EQ(raster.PixelWidth(), 64);
+  ASSERT_EQ(raster.PixelHeight(), 128);
+  for (int x = 0; x < 64; ++x) {
+    const auto p = PixelAt(raster, x, 127);
+    ASSERT_EQ(p.blue, 128);
+    ASSERT_EQ(p.green, 128);
+    ASSERT_EQ(p.red, 128);
+  }
+  EXPECT_NE(PixelAt(raster, 5, 5).blue, 128);
+}
+
+TEST(JpegDecode, ProgressiveFilesSetWriteProgressiveAndDecode) {
+  const auto picture = fixtures::PhotoLikePicture(80, 60, 3);
+  TJPEGImage image;
+  image.TakeCompressed(fixtures::EncodeJpeg(picture, {90, true}));
+  EXPECT_TRUE(image.WriteProgressive());
+  const auto progressive = PixelAt(image.DecodedRaster(), 40, 30);
+  EXPECT_NEAR(progressive.red, picture.At(40, 30)[0], 24);
+
+  // Decoding scan by scan ends with the same picture.
+  TJPEGImage shown;
+  shown.SetShowProgressive(true);
+  shown.TakeCompressed(fixtures::EncodeJpeg(picture, {90, true}));
+  const auto last = PixelAt(shown.DecodedRaster(), 40, 30);
+  EXPECT_NEAR(last.red, progressive.red, 2);
+  EXPECT_NEAR(last.blue, progressive.blue, 2);
+
+  image.TakeCompressed(fixtures::EncodeJpeg(picture, {90, false}));
+  EXPECT_FALSE(image.WriteProgressive());
+}
+
+TEST(JpegDecode, GrayscaleKeepsExactLevelsAndDithersBetweenOthers) {
+  struct Case {
+    uint8_t gray;
+    std::set<int> levels;
+  };
+  for (const Case& c : {Case{0, {0}}, Case{100, {100}}, Case{255, {255}}, Case{128, {127, 128}}, Case{6, {5, 7}}}) {
+    TJPEGImage image;
+    image.TakeCompressed(fixtures::EncodeJpeg(fixtures::SolidPicture(32, 32, c.gray, c.gray, c.gray), {100, false, true}));
+    EXPECT_TRUE(image.Grayscale());
+    EXPECT_EQ(GrayLevels(image), c.levels) << "gray " << int(c.gray);
+  }
+  TJPEGImage image;
+  image.TakeCompressed(fixtures::EncodeJpeg(fixtures::SolidPicture(8, 8, 9, 9, 9), {100, false, true}));
+  const auto& palette = image.DecodedRaster().Palette();
+  ASSERT_EQ(palette.size(), 236u);
+  for (int j = 0; j < 236; ++j) ASSERT_EQ(palette[j].green, (255 * j + 117) / 235) << j;
+  // Converted to 24 bits every pixel is its gray level.
+  TBitmap copy;
+  copy.CopyPicture(image);
+  copy.SetRasterFormat(rf24Bit);
+  const auto p = PixelAt(copy, 3, 3);
+  EXPECT_EQ(p.red, p.blue);
+  EXPECT_NEAR(p.red, 9, 2);
+}
+
+TEST(JpegDecode, PicturesOneAndTwoRowsHighDecode) {
+  for (int height : {1, 2}) {
+    TJPEGImage image;
+    image.TakeCompressed(fixtures::EncodeJpeg(fixtures::SolidPicture(10, height, 10, 200, 30), {95}));
+    TBitmap& raster = image.DecodedRaster();
+    ASSERT_EQ(raster.PixelHeight(), height);
+    EXPECT_NEAR(PixelAt(raster, 9, height - 1).green, 200, 3);
+  }
+}
+
+TEST(JpegDecode, ArithmeticCodingIsRefusedWhenDecoding) {
+  TJPEGImage image;
+  image.TakeCompressed(fixtures::EncodeJpeg(fixtures::PhotoLikePicture(16, 16, 2), {90, false, false, true}));
+  EXPECT_EQ(image.PixelWidth(), 16);
+  EXPECT_EQ(JpegErrorCode([&] { image.DecodedRaster(); }), 1);
+}
+
+TEST(JpegDecode, FourComponentFilesBecomeRgb) {
+  // Red as Adobe stores it: inverted inks C = 0, M = 255, Y = 255, K = 0.
+  std::vector<uint8_t> samples;
+  for (int i = 0; i < 16 * 8; ++i) samples.insert(samples.end(), {255, 0, 0, 255});
+  for (auto space : {fixtures::SampleSpace::Cmyk, fixtures::SampleSpace::Ycck}) {
+    TJPEGImage image;
+    image.TakeCompressed(fixtures::EncodeSamples(16, 8, 4, samples, space));
+    TBitmap& raster = image.DecodedRaster();
+    ASSERT_EQ(raster.RasterFormat(), rf24Bit);
+    const auto p = PixelAt(raster, 7, 4);
+    EXPECT_NEAR(p.red, 255, 4);
+    EXPECT_NEAR(p.green, 0, 4);
+    EXPECT_NEAR(p.blue, 0, 4);
+  }
+}
+
+TEST(JpegDecode, OddComponentCountsFailBeforeAnyRow) {
+  for (int components : {2}) {
+    std::vector<uint8_t> samples(static_cast<size_t>(8 * 8 * components), 90);
+    TJPEGImage image;
+    image.TakeCompressed(fixtures::EncodeSamples(8, 8, components, samples, fixtures::SampleSpace::Unknown));
+    EXPECT_EQ(JpegErrorCode([&] { image.DecodedRaster(); }), JERR_CONVERSION_NOTIMPL);
+    EXPECT_TRUE(image.DecodedRaster().Empty());
+  }
+}
+
+TEST(JpegDecode, PaletteDecodingBuildsThePaletteFromTheColourMap) {
+  TJPEGImage image;
+  image.SetDecodeFormat(dfPalette8);
+  image.TakeCompressed(fixtures::EncodeJpeg(fixtures::SolidPicture(16, 16, 200, 100, 50), {95}));
+  TBitmap& raster = image.DecodedRaster();
+  ASSERT_EQ(raster.RasterFormat(), rf8Bit);
+  ASSERT_FALSE(raster.Palette().empty());
+  const TPaletteEntry& entry = raster.Palette().at(raster.RowAddress(8)[8]);
+  EXPECT_NEAR(entry.red, 200, 12);
+  EXPECT_NEAR(entry.blue, 50, 12);
+}
+
+TEST(JpegDecode, ObserverStopsDecodingQuietly) {
+  TJPEGImage image;
+  image.TakeCompressed(fixtures::EncodeJpeg(fixtures::PhotoLikePicture(16, 16, 4), {90}));
+  std::vector<std::pair<TProgressStage, int>> reports;
+  image.SetProgressObserver([&](TGraphic&, TProgressStage stage, int percent, bool, const TRect&, const std::string&) {
+    reports.emplace_back(stage, percent);
+    if (stage == TProgressStage::Starting) throw EAbort("stop");
+  });
+  TBitmap& raster = image.DecodedRaster();
+  EXPECT_TRUE(raster.Empty());
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_EQ(reports[1], std::make_pair(TProgressStage::Ending, 0));
+}
+
+TEST(JpegDecode, ProgressPercentageCountsPassesAndTheCurrentShare) {
+  EXPECT_EQ(JpegProgressPercent(0, 100, 0, 1), 0);
+  EXPECT_EQ(JpegProgressPercent(50, 100, 1, 4), 37);
+  EXPECT_EQ(JpegProgressPercent(99, 100, 0, 1), 99);
+  EXPECT_EQ(JpegProgressPercent(3, 3, 2, 3), 100);
+  EXPECT_EQ(JpegProgressPercent(1, 0, 0, 1), -1);
+  EXPECT_EQ(JpegProgressPercent(1, 2, 0, 0), -1);
+}

@@ -1,0 +1,138 @@
+// Byte-by-byte builders for TIFF structures, EXIF segments and the marker
+// sections of JPEG files, in either byte order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace exiftest {
+
+struct Entry {
+  uint16_t tag = 0;
+  uint16_t type = 0;
+  uint32_t count = 0;
+  std::vector<uint32_t> numbers;  // SHORT/LONG values, RATIONAL numerator/denominator pairs
+  std::string bytes;              // BYTE, ASCII, UNDEFINED values, or raw bytes for odd types
+};
+
+inline Entry Short(uint16_t tag, std::vector<uint32_t> values) {
+  return Entry{tag, 3, static_cast<uint32_t>(values.size()), std::move(values), {}};
+}
+inline Entry Long(uint16_t tag, std::vector<uint32_t> values) {
+  return Entry{tag, 4, static_cast<uint32_t>(values.size()), std::move(values), {}};
+}
+inline Entry Rational(uint16_t tag, std::vector<uint32_t> pairs, uint16_t type = 5) {
+  const auto count = static_cast<uint32_t>(pairs.size() / 2);
+  return Entry{tag, type, count, std::move(pairs), {}};
+}
+inline Entry Ascii(uint16_t tag, std::string text) {
+  return Entry{tag, 2, static_cast<uint32_t>(text.size()), {}, std::move(text)};
+}
+inline Entry Undefined(uint16_t tag, std::string bytes) {
+  return Entry{tag, 7, static_cast<uint32_t>(bytes.size()), {}, std::move(bytes)};
+}
+inline Entry Bytes(uint16_t tag, std::string bytes) {
+  return Entry{tag, 1, static_cast<uint32_t>(bytes.size()), {}, std::move(bytes)};
+}
+// Any type and count with the value bytes given as stored.
+inline Entry RawEntry(uint16_t tag, uint16_t type, uint32_t count, std::string bytes) {
+  return Entry{tag, type, count, {}, std::move(bytes)};
+}
+
+// A TIFF structure: header, then directories appended one after another, each
+// followed by its out-of-line values. Offsets are counted from the header.
+class TiffBuilder {
+ public:
+  explicit TiffBuilder(bool bigEndian, uint32_t firstOffset = 8) : bigEndian_(bigEndian) {
+    data_ = bigEndian ? "MM" : "II";
+    Put16(42);
+    Put32(firstOffset);
+  }
+
+  bool BigEndian() const { return bigEndian_; }
+  size_t Size() const { return data_.size(); }
+  const std::string& Data() const { return data_; }
+
+  // Appends a directory and returns its offset.
+  size_t AddDirectory(const std::vector<Entry>& entries) {
+    const size_t at = data_.size();
+    Put16(static_cast<uint16_t>(entries.size()));
+    size_t valueArea = at + 2 + 12 * entries.size() + 4;
+    std::string values;
+    for (const Entry& e : entries) {
+      const std::string value = Encode(e);
+      Put16(e.tag);
+      Put16(e.type);
+      Put32(e.count);
+      if (value.size() <= 4) {
+        data_ += value + std::string(4 - value.size(), '\0');
+      } else {
+        Put32(static_cast<uint32_t>(valueArea + values.size()));
+        values += value;
+      }
+    }
+    Put32(0);
+    data_ += values;
+    return at;
+  }
+
+  // The offset of the 4-byte value field of entry index of the directory at dir.
+  static size_t ValueField(size_t dir, int index) { return dir + 2 + 12 * static_cast<size_t>(index) + 8; }
+
+  void Patch32(size_t at, uint32_t value) {
+    const std::string bytes = Number(value, 4);
+    data_.replace(at, 4, bytes);
+  }
+  void Append(const std::string& bytes) { data_ += bytes; }
+
+  std::string Number(uint32_t value, int size) const {
+    std::string out;
+    for (int i = 0; i < size; ++i) {
+      const int shift = bigEndian_ ? 8 * (size - 1 - i) : 8 * i;
+      out += static_cast<char>((value >> shift) & 0xFF);
+    }
+    return out;
+  }
+
+  // "Exif\0\0" and the TIFF data: the payload of an APP1 segment.
+  std::string ExifPayload() const { return std::string("Exif\0\0", 6) + data_; }
+
+ private:
+  std::string Encode(const Entry& e) const {
+    if (e.numbers.empty()) return e.bytes;
+    std::string out;
+    const int size = e.type == 3 || e.type == 8 ? 2 : 4;
+    for (uint32_t n : e.numbers) out += Number(n, size);
+    return out;
+  }
+  void Put16(uint16_t v) { data_ += Number(v, 2); }
+  void Put32(uint32_t v) { data_ += Number(v, 4); }
+
+  bool bigEndian_;
+  std::string data_;
+};
+
+// One marker section: 0xFF, the marker, the big-endian length and the body.
+inline std::string Segment(uint8_t marker, const std::string& body) {
+  const size_t length = body.size() + 2;
+  std::string out;
+  out += static_cast<char>(0xFF);
+  out += static_cast<char>(marker);
+  out += static_cast<char>((length >> 8) & 0xFF);
+  out += static_cast<char>(length & 0xFF);
+  return out + body;
+}
+
+// A file head made of the given sections, a scan header and an end marker;
+// enough for the section scanner, which stops at the scan.
+inline std::string JpegHead(const std::vector<std::string>& sections) {
+  std::string out("\xFF\xD8", 2);
+  for (const std::string& s : sections) out += s;
+  out += Segment(0xDA, std::string(10, '\0'));
+  out += std::string("\xFF\xD9", 2);
+  return out;
+}
+
+}  // namespace exiftest
