@@ -36,6 +36,7 @@ ChildRun RunChild(const std::vector<std::string>& command, const std::string& cw
   std::vector<char*> argv;
   for (const auto& a : command) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  std::fflush(stdout);  // the child must not repeat what is buffered
   const auto start = Clock::now();
   const pid_t child = ::fork();
   if (child == 0) {

@@ -8,6 +8,7 @@
 #include <mutex>
 
 #include "jpeg.h"
+#include "pixel_memory.h"
 #include "system.h"
 
 namespace shrinkwell {
@@ -76,7 +77,7 @@ std::unique_ptr<TBitmapImage> MakeImage(int32_t width, int32_t height, TRasterFo
     OutOfResources(ENOMEM);
   }
   errno = 0;
-  auto* pixels = static_cast<uint8_t*>(std::malloc(static_cast<size_t>(total)));
+  auto* pixels = AllocatePixelMemory(static_cast<size_t>(total));
   if (pixels == nullptr) OutOfResources(errno);
   image->pixels = pixels;
   image->stride = static_cast<size_t>(stride);
@@ -147,7 +148,7 @@ void TBitmap::Separate() {
   if (old.pixels != nullptr) {
     const size_t total = old.stride * static_cast<size_t>(old.height);
     errno = 0;
-    copy->pixels = static_cast<uint8_t*>(std::malloc(total));
+    copy->pixels = AllocatePixelMemory(total);
     if (copy->pixels == nullptr) OutOfResources(errno);
     std::memcpy(copy->pixels, old.pixels, total);
     copy->stride = old.stride;

@@ -22,27 +22,49 @@ const uint8_t* RoundingTable() {
   return table.data();
 }
 
-// Vertical part of the separable kernel (weights 1, 4, 1) at the even rows of
-// one input column, for all three channels: sums[3Y + c] for centre row 2Y.
-// Row -1 is replaced by row 0.
-void VerticalSums(const uint8_t* column, int32_t outRows, uint16_t* sums) {
-  sums[0] = static_cast<uint16_t>(5 * column[0] + column[3]);
-  sums[1] = static_cast<uint16_t>(5 * column[1] + column[4]);
-  sums[2] = static_cast<uint16_t>(5 * column[2] + column[5]);
-  for (int32_t y = 1; y < outRows; ++y) {
-    const uint8_t* p = column + 6 * static_cast<size_t>(y);
-    uint16_t* s = sums + 3 * static_cast<size_t>(y);
-    s[0] = static_cast<uint16_t>(p[-3] + 4 * p[0] + p[3]);
-    s[1] = static_cast<uint16_t>(p[-2] + 4 * p[1] + p[4]);
-    s[2] = static_cast<uint16_t>(p[-1] + 4 * p[2] + p[5]);
-  }
+// The kernel is the outer product of (1, 4, 1) with itself, and the edge
+// rule replaces a row or a column independently of the other, so every 3 x 3
+// sum equals the (1, 4, 1) sum along a line of the (1, 4, 1) sums across
+// three neighbouring lines: the same integers as the nine-term sum, without a
+// test per neighbour. In the column-major buffers a column is such a line, in
+// the raster a row; the kernel is the same in both directions.
+
+// d[k] = a[k] + 4 b[k] + c[k].
+void SumLines(const uint8_t* a, const uint8_t* b, const uint8_t* c, size_t n, uint16_t* d) {
+  for (size_t k = 0; k < n; ++k) d[k] = static_cast<uint16_t>(a[k] + 4 * b[k] + c[k]);
 }
 
-// Blue, green, red at p as the bytes red, green, blue of the result.
-inline uint32_t SwapPixel(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return __builtin_bswap32(v) >> 8;
+// Three 16-bit sums at p (and one more lane that is ignored) in one word.
+inline uint64_t Lanes(const uint16_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "Lanes() takes the first sum as the low lane");
+
+// Halves one line of summed pixels (three channels each): output pixel i
+// from pixels 2i - 1, 2i and 2i + 1 with weights 1, 4, 1, pixel -1 being
+// pixel 0, divided by 36 and rounded. Pixel i is stored at out + i * step,
+// its channels reversed when reverse is set (blue, green, red to red, green,
+// blue). d must hold one element beyond pixel 2 * count - 1.
+void HalveLine(const uint16_t* d, int32_t count, uint8_t* out, size_t step, bool reverse) {
+  const uint8_t* round = RoundingTable();
+  const int first = reverse ? 2 : 0;
+  const int last = 2 - first;
+  out[first] = round[5 * d[0] + d[3]];
+  out[1] = round[5 * d[1] + d[4]];
+  out[last] = round[5 * d[2] + d[5]];
+  for (int32_t i = 1; i < count; ++i) {
+    const uint16_t* p = d + 6 * static_cast<size_t>(i);
+    // The channels are added as 16-bit lanes of one word; no lane can carry
+    // into the next, since every sum is at most 9180.
+    const uint64_t sum = Lanes(p - 3) + (Lanes(p) << 2) + Lanes(p + 3);
+    uint8_t* o = out + static_cast<size_t>(i) * step;
+    o[first] = round[sum & 0xFFFF];
+    o[1] = round[(sum >> 16) & 0xFFFF];
+    o[last] = round[(sum >> 32) & 0xFFFF];
+  }
 }
 
 // Whether the orientation text is exactly one of the three turning texts.
@@ -57,27 +79,43 @@ Turn TurnFor(const std::string& orientation) {
 
 }  // namespace
 
-// The kernel is the outer product of (1, 4, 1) with itself, and the edge
-// rule replaces a row or a column independently of the other, so the 3 x 3
-// sum is the horizontal (1, 4, 1) sum of vertical (1, 4, 1) sums: the same
-// integers as the nine-term sum, without a test per neighbour. Column 2X + 1
-// serves as right neighbour of X and left neighbour of X + 1, so its vertical
-// sums are computed once.
 void HalvePass(const uint8_t* in, size_t inStride, int32_t w, int32_t h, uint8_t* out, size_t outStride) {
   const int32_t w2 = w / 2;
   const int32_t h2 = h / 2;
   if (w2 <= 0 || h2 <= 0) return;
-  const size_t n = 3 * static_cast<size_t>(h2);
-  std::vector<uint16_t> left(n), centre(n), right(n);
-  const uint8_t* round = RoundingTable();
+  const size_t used = 6 * static_cast<size_t>(h2);  // rows 0 to 2 * h2 - 1
+  std::vector<uint16_t> across(used + 1);
   for (int32_t x = 0; x < w2; ++x) {
-    const uint8_t* centreColumn = in + 2 * static_cast<size_t>(x) * inStride;
-    VerticalSums(centreColumn, h2, centre.data());
-    if (x == 0) left = centre;  // column -1 is replaced by column 0
-    VerticalSums(centreColumn + inStride, h2, right.data());
-    uint8_t* o = out + static_cast<size_t>(x) * outStride;
-    for (size_t i = 0; i < n; ++i) o[i] = round[left[i] + 4 * centre[i] + right[i]];
-    left.swap(right);
+    const uint8_t* centre = in + 2 * static_cast<size_t>(x) * inStride;
+    const uint8_t* left = x == 0 ? centre : centre - inStride;  // column -1 is column 0
+    SumLines(left, centre, centre + inStride, used, across.data());
+    HalveLine(across.data(), h2, out + static_cast<size_t>(x) * outStride, 3, false);
+  }
+}
+
+void HalveRasterRows(const TBitmap& raster, const TWorkBuffer& half) {
+  const int32_t w2 = raster.PixelWidth() / 2;
+  const int32_t h2 = raster.PixelHeight() / 2;
+  if (w2 <= 0 || h2 <= 0) return;
+  const size_t used = 6 * static_cast<size_t>(w2);  // columns 0 to 2 * w2 - 1
+  std::vector<uint16_t> down(used + 1);
+  // Output rows are gathered in bands, column-major, and each column's run
+  // is then stored at once, instead of three scattered bytes per pixel.
+  constexpr int32_t kBand = 16;
+  const size_t bandStride = 3 * static_cast<size_t>(kBand);
+  std::vector<uint8_t> band(bandStride * static_cast<size_t>(w2));
+  for (int32_t y0 = 0; y0 < h2; y0 += kBand) {
+    const int32_t count = std::min(kBand, h2 - y0);
+    for (int32_t y = y0; y < y0 + count; ++y) {
+      const uint8_t* centre = raster.RowAddressForReading(2 * y);
+      const uint8_t* above = y == 0 ? centre : raster.RowAddressForReading(2 * y - 1);  // row -1 is row 0
+      SumLines(above, centre, raster.RowAddressForReading(2 * y + 1), used, down.data());
+      HalveLine(down.data(), w2, band.data() + 3 * static_cast<size_t>(y - y0), bandStride, true);
+    }
+    for (int32_t x = 0; x < w2; ++x) {
+      std::memcpy(half.Data() + static_cast<size_t>(x) * half.stride + 3 * static_cast<size_t>(y0),
+                  band.data() + static_cast<size_t>(x) * bandStride, 3 * static_cast<size_t>(count));
+    }
   }
 }
 
@@ -85,44 +123,8 @@ void ShrinkIntoBuffers(TBitmap& raster, TWorkBuffers& buffers, int32_t& quarterW
   const int32_t w = raster.PixelWidth();
   const int32_t h = raster.PixelHeight();
   buffers.EnsureCapacity(w, h);
-  const TWorkBuffer& full = buffers.Full();
-
-  // Load in tiles of rows x columns: each column receives a contiguous run
-  // per tile, and a tile touches few enough pages and cache lines that the
-  // transposition runs at memory speed.
-  constexpr int32_t kBand = 64;
-  constexpr int32_t kTileColumns = 64;
-  const uint8_t* rows[kBand];
-  for (int32_t y0 = 0; y0 < h; y0 += kBand) {
-    const int32_t count = std::min(kBand, h - y0);
-    for (int32_t k = 0; k < count; ++k) rows[k] = raster.RowAddressForReading(y0 + k);
-    for (int32_t x0 = 0; x0 < w; x0 += kTileColumns) {
-      const int32_t x1 = std::min(w, x0 + kTileColumns);
-      for (int32_t x = x0; x < x1; ++x) {
-        uint8_t* out = full.Data() + static_cast<size_t>(x) * full.stride + 3 * static_cast<size_t>(y0);
-        const size_t in = 3 * static_cast<size_t>(x);
-        if (x + 1 < w) {
-          // Four bytes at a time (blue, green, red and the next pixel's blue)
-          // turned into red, green, blue; the fourth byte written is the
-          // next row's slot, which the next step overwrites.
-          int32_t k = 0;
-          for (; k + 1 < count; ++k, out += 3) *reinterpret_cast<uint32_t*>(out) = SwapPixel(rows[k] + in);
-          const uint32_t last = SwapPixel(rows[k] + in);
-          std::memcpy(out, &last, 3);
-        } else {
-          for (int32_t k = 0; k < count; ++k, out += 3) {
-            const uint8_t* p = rows[k] + in;
-            out[0] = p[2];
-            out[1] = p[1];
-            out[2] = p[0];
-          }
-        }
-      }
-    }
-  }
-
   const int32_t w2 = w / 2, h2 = h / 2;
-  HalvePass(full.Data(), full.stride, w, h, buffers.Half().Data(), buffers.Half().stride);
+  HalveRasterRows(raster, buffers.Half());
   HalvePass(buffers.Half().Data(), buffers.Half().stride, w2, h2, buffers.Quarter().Data(), buffers.Quarter().stride);
   quarterWidth = w2 / 2;
   quarterHeight = h2 / 2;
@@ -136,15 +138,25 @@ std::unique_ptr<TBitmap> OrientFromBuffer(const TWorkBuffer& quarter, int32_t wi
   result->ChangeHeight(quarterTurn ? width : height);
   result->ChangeWidth(quarterTurn ? height : width);
   TCanvas& canvas = result->DrawingSurface();
-  for (int32_t y = 0; y < height; ++y) {
-    for (int32_t x = 0; x < width; ++x) {
-      const uint8_t* p = quarter.Data() + static_cast<size_t>(x) * quarter.stride + 3 * static_cast<size_t>(y);
-      const TColor colour = static_cast<TColor>(p[0] | (p[1] << 8) | (p[2] << 16));
-      switch (turn) {
-        case Turn::None: canvas.PaintPixel(x, y, colour); break;
-        case Turn::Half: canvas.PaintPixel(width - 1 - x, height - 1 - y, colour); break;
-        case Turn::QuarterClockwise: canvas.PaintPixel(height - 1 - y, x, colour); break;
-        case Turn::QuarterCounterClockwise: canvas.PaintPixel(y, width - 1 - x, colour); break;
+  // Every pixel is painted once whatever the order; tiles keep both the
+  // column-major buffer and the bottom-up raster rows in cache.
+  constexpr int32_t kTile = 32;
+  for (int32_t y0 = 0; y0 < height; y0 += kTile) {
+    const int32_t y1 = std::min(height, y0 + kTile);
+    for (int32_t x0 = 0; x0 < width; x0 += kTile) {
+      const int32_t x1 = std::min(width, x0 + kTile);
+      for (int32_t x = x0; x < x1; ++x) {
+        const uint8_t* column = quarter.Data() + static_cast<size_t>(x) * quarter.stride;
+        for (int32_t y = y0; y < y1; ++y) {
+          const uint8_t* p = column + 3 * static_cast<size_t>(y);
+          const TColor colour = static_cast<TColor>(p[0] | (p[1] << 8) | (p[2] << 16));
+          switch (turn) {
+            case Turn::None: canvas.PaintPixel(x, y, colour); break;
+            case Turn::Half: canvas.PaintPixel(width - 1 - x, height - 1 - y, colour); break;
+            case Turn::QuarterClockwise: canvas.PaintPixel(height - 1 - y, x, colour); break;
+            case Turn::QuarterCounterClockwise: canvas.PaintPixel(y, width - 1 - x, colour); break;
+          }
+        }
       }
     }
   }

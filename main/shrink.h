@@ -31,8 +31,12 @@ inline int RoundedDivide36(int32_t sum) {
 // take no part.
 void HalvePass(const uint8_t* in, size_t inStride, int32_t w, int32_t h, uint8_t* out, size_t outStride);
 
-// Copies the 24-bit raster into FullBuffer (red, green, blue), growing the
-// buffers to the picture, and runs both passes. Returns the quarter size.
+// The first pass straight from the rows of a 24-bit raster (blue, green,
+// red, top row 0) into HalfBuffer (red, green, blue, column-major).
+void HalveRasterRows(const TBitmap& raster, const TWorkBuffer& half);
+
+// Grows the buffers to the picture and runs both passes. Returns the
+// quarter size; QuarterBuffer holds the picture.
 void ShrinkIntoBuffers(TBitmap& raster, TWorkBuffers& buffers, int32_t& quarterWidth, int32_t& quarterHeight);
 
 // Builds a new device-format raster from QuarterBuffer, turned by the

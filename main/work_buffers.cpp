@@ -1,37 +1,22 @@
 #include "work_buffers.h"
 
-#include <sys/mman.h>
-
 #include <algorithm>
-#include <cstdlib>
 
 #include "errors.h"
+#include "pixel_memory.h"
 
 namespace shrinkwell {
 
-void TPixelMemoryDeleter::operator()(uint8_t* memory) const { std::free(memory); }
-
-TPixelMemory AllocatePixelMemory(size_t size) {
-  constexpr size_t kLargePage = 2u << 20;
-  const size_t rounded = (std::max<size_t>(size, 1) + kLargePage - 1) / kLargePage * kLargePage;
-  void* memory = std::aligned_alloc(kLargePage, rounded);
-#ifdef MADV_HUGEPAGE
-  if (memory != nullptr) ::madvise(memory, rounded, MADV_HUGEPAGE);
-#endif
-  return TPixelMemory(static_cast<uint8_t*>(memory));
-}
-
 namespace {
 
+// Left uninitialised: only the current picture's corner is ever read, and
+// always after it was written.
 TWorkBuffer MakeBuffer(int32_t columns, int32_t rows) {
   TWorkBuffer buffer;
   buffer.columns = columns;
   buffer.rows = rows;
   buffer.stride = 3 * static_cast<size_t>(rows);
-  const size_t size = buffer.stride * static_cast<size_t>(columns);
-  // Left uninitialised: only the current picture's corner is ever read, and
-  // always after it was written.
-  buffer.bytes = AllocatePixelMemory(size);
+  buffer.bytes.reset(AllocatePixelMemory(buffer.stride * static_cast<size_t>(columns)));
   if (!buffer.bytes) throw EOutOfMemory();
   return buffer;
 }
@@ -41,18 +26,19 @@ TWorkBuffer MakeBuffer(int32_t columns, int32_t rows) {
 TWorkBuffers::TWorkBuffers() { Allocate(kInitialSide, kInitialSide); }
 
 void TWorkBuffers::EnsureCapacity(int32_t width, int32_t height) {
-  if (width <= full_.columns && height <= full_.rows) return;
-  Allocate(std::max(width, full_.columns), std::max(height, full_.rows));
+  if (width <= sourceColumns_ && height <= sourceRows_) return;
+  Allocate(std::max(width, sourceColumns_), std::max(height, sourceRows_));
 }
 
-void TWorkBuffers::Allocate(int32_t columns, int32_t rows) {
+void TWorkBuffers::Allocate(int32_t sourceColumns, int32_t sourceRows) {
   // Release the old buffers first so that growing never needs both at once.
-  full_ = TWorkBuffer();
   half_ = TWorkBuffer();
   quarter_ = TWorkBuffer();
-  full_ = MakeBuffer(columns, rows);
-  half_ = MakeBuffer(columns / 2, rows / 2);
-  quarter_ = MakeBuffer(columns / 4, rows / 4);
+  sourceColumns_ = sourceRows_ = 0;
+  half_ = MakeBuffer(sourceColumns / 2, sourceRows / 2);
+  quarter_ = MakeBuffer(sourceColumns / 4, sourceRows / 4);
+  sourceColumns_ = sourceColumns;
+  sourceRows_ = sourceRows;
 }
 
 }  // namespace shrinkwell

@@ -1,0 +1,21 @@
+#include "pixel_memory.h"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+
+namespace shrinkwell {
+
+uint8_t* AllocatePixelMemory(size_t size) {
+  constexpr size_t kLargePage = size_t{2} << 20;
+  if (size < kLargePage) return static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
+  if (size > SIZE_MAX - kLargePage) return nullptr;
+  const size_t rounded = (size + kLargePage - 1) / kLargePage * kLargePage;
+  void* memory = std::aligned_alloc(kLargePage, rounded);
+#ifdef MADV_HUGEPAGE
+  if (memory != nullptr) ::madvise(memory, rounded, MADV_HUGEPAGE);  // only a hint
+#endif
+  return static_cast<uint8_t*>(memory);
+}
+
+}  // namespace shrinkwell

@@ -1,0 +1,14 @@
+// Memory for large pixel arrays. Large blocks are aligned to and advised
+// for the system's large pages, which saves page faults and TLB misses on
+// pictures of tens of megabytes. Free with std::free.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace shrinkwell {
+
+// Uninitialised memory of at least size bytes, or nullptr (errno set).
+uint8_t* AllocatePixelMemory(size_t size);
+
+}  // namespace shrinkwell
