@@ -7,6 +7,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include <csetjmp>
+
 #include <jpeglib.h>
 
 namespace fixtures {
@@ -133,6 +135,45 @@ std::string EncodeSamples(int width, int height, int components, const std::vect
   std::string bytes(reinterpret_cast<const char*>(buffer), size);
   std::free(buffer);
   return bytes;
+}
+
+namespace {
+
+struct JumpingErrorManager {
+  jpeg_error_mgr base;
+  std::jmp_buf jump;
+};
+
+void JumpOut(j_common_ptr cinfo) { std::longjmp(reinterpret_cast<JumpingErrorManager*>(cinfo->err)->jump, 1); }
+void Quiet(j_common_ptr, int) {}
+
+}  // namespace
+
+bool DecodeJpeg(const std::string& jpeg, RgbPicture& picture) {
+  jpeg_decompress_struct cinfo;
+  JumpingErrorManager errors;
+  cinfo.err = jpeg_std_error(&errors.base);
+  errors.base.error_exit = JumpOut;
+  errors.base.emit_message = Quiet;
+  jpeg_create_decompress(&cinfo);
+  if (setjmp(errors.jump)) {
+    jpeg_destroy_decompress(&cinfo);
+    return false;
+  }
+  jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(jpeg.data()), static_cast<unsigned long>(jpeg.size()));
+  jpeg_read_header(&cinfo, TRUE);
+  cinfo.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&cinfo);
+  picture.width = static_cast<int>(cinfo.output_width);
+  picture.height = static_cast<int>(cinfo.output_height);
+  picture.rgb.assign(3 * static_cast<size_t>(picture.width) * picture.height, 0);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW rows[1] = {picture.At(0, static_cast<int>(cinfo.output_scanline))};
+    jpeg_read_scanlines(&cinfo, rows, 1);
+  }
+  jpeg_finish_decompress(&cinfo);
+  jpeg_destroy_decompress(&cinfo);
+  return true;
 }
 
 std::string InsertSegmentAfterSoi(const std::string& jpeg, uint8_t marker, const std::string& payload) {

@@ -46,6 +46,10 @@ enum class SampleSpace {
 std::string EncodeSamples(int width, int height, int components, const std::vector<uint8_t>& samples,
                           SampleSpace space, int quality = 95);
 
+// Decodes a JPEG byte string with libjpeg's defaults into RGB (grayscale
+// files give equal channels). False for data libjpeg cannot decode.
+bool DecodeJpeg(const std::string& jpeg, RgbPicture& picture);
+
 // Inserts a marker segment (marker byte, e.g. 0xE1, and its payload without
 // the length field) right after the SOI marker of a JPEG byte string.
 std::string InsertSegmentAfterSoi(const std::string& jpeg, uint8_t marker, const std::string& payload);

@@ -1,0 +1,266 @@
+// Real work end to end: photos in, quarter-size upright copies out.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+
+#include "fixtures.h"
+#include "run_program.h"
+#include "temp_dir.h"
+
+using testing_support::ConsoleLines;
+using testing_support::RunProgram;
+using testing_support::TempDir;
+
+namespace {
+
+const std::string kProgram = SHRINKWELL_EXE;
+const std::string kCorpus = SHRINKWELL_CORPUS_DIR;
+
+fixtures::RgbPicture Decoded(const std::string& path) {
+  fixtures::RgbPicture picture;
+  EXPECT_TRUE(fixtures::DecodeJpeg(fixtures::ReadFile(path), picture)) << path;
+  return picture;
+}
+
+// Mean absolute difference per channel byte of two pictures of one size.
+double MeanDifference(const fixtures::RgbPicture& a, const fixtures::RgbPicture& b) {
+  if (a.width != b.width || a.height != b.height || a.rgb.empty()) return 1e9;
+  double total = 0;
+  for (size_t i = 0; i < a.rgb.size(); ++i) total += std::abs(int(a.rgb[i]) - int(b.rgb[i]));
+  return total / static_cast<double>(a.rgb.size());
+}
+
+// The frame marker: 0xC0 baseline, 0xC2 progressive.
+int FrameMarker(const std::string& jpeg) {
+  for (size_t i = 2; i + 4 <= jpeg.size();) {
+    const int marker = static_cast<uint8_t>(jpeg[i + 1]);
+    if (marker >= 0xC0 && marker <= 0xC2) return marker;
+    i += 2 + (static_cast<uint8_t>(jpeg[i + 2]) << 8 | static_cast<uint8_t>(jpeg[i + 3]));
+  }
+  return -1;
+}
+
+// A picture whose top-left quarter is red and the rest blue, so that every
+// turn and mirror can be told from the result.
+fixtures::RgbPicture MarkedPicture(int w, int h) {
+  fixtures::RgbPicture p = fixtures::SolidPicture(w, h, 20, 40, 220);
+  for (int y = 0; y < h / 2; ++y)
+    for (int x = 0; x < w / 2; ++x) {
+      uint8_t* px = p.At(x, y);
+      px[0] = 230, px[1] = 30, px[2] = 30;
+    }
+  return p;
+}
+
+bool IsRed(const fixtures::RgbPicture& p, int x, int y) {
+  const uint8_t* px = p.At(x, y);
+  return px[0] > 180 && px[2] < 80;
+}
+
+}  // namespace
+
+TEST(Photos, BecomeQuarterSizeCopiesBesideTheSource) {
+  TempDir photos, work;
+  struct Case {
+    std::string name, output;
+    int w, h;
+    bool progressive;
+  };
+  const std::vector<Case> cases = {{"holiday.jpg", "holiday+.jpg", 640, 480, false},
+                                   {"DSC01.JPEG", "DSC01+.JPEG", 333, 251, true},
+                                   {"Mixed Case.Jpg", "Mixed Case+.Jpg", 100, 64, false},
+                                   {"\xC3\xA9t\xC3\xA9 \xE6\x97\xA5.jpeg", "\xC3\xA9t\xC3\xA9 \xE6\x97\xA5+.jpeg", 64, 96, false}};
+  std::vector<std::string> arguments;
+  std::map<std::string, std::string> sources;
+  uint32_t seed = 1;
+  for (const Case& c : cases) {
+    const std::string bytes = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(c.w, c.h, seed++), {92, c.progressive, false});
+    fixtures::WriteFile(photos / c.name, bytes);
+    sources[c.name] = bytes;
+    arguments.push_back(photos / c.name);
+  }
+  const auto run = RunProgram(kProgram, arguments, work.Path());
+  ASSERT_EQ(run.status, 0) << run.err;
+  const auto lines = ConsoleLines(run.out);
+  ASSERT_EQ(lines.size(), 3 + cases.size());
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const Case& c = cases[i];
+    EXPECT_EQ(lines[3 + i], "[0" + std::to_string(i + 1) + "/04] " + arguments[i] + " OK");
+    EXPECT_EQ(fixtures::ReadFile(photos / c.name), sources[c.name]) << "source written";
+    const std::string output = fixtures::ReadFile(photos / c.output);
+    EXPECT_EQ(output.compare(0, 4, "\xFF\xD8\xFF\xE0"), 0) << "a JFIF file";
+    EXPECT_EQ(FrameMarker(output), c.progressive ? 0xC2 : 0xC0) << c.name;
+    const auto picture = Decoded(photos / c.output);
+    EXPECT_EQ(picture.width, c.w / 2 / 2) << c.name;
+    EXPECT_EQ(picture.height, c.h / 2 / 2) << c.name;
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(work.Path())) << "scratch files left";
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(photos.Path()), {}), 8);
+}
+
+TEST(Photos, ContentSurvivesTheShrink) {
+  // A smooth picture shrunk by the program against the same picture made at
+  // quarter size directly: only filter and JPEG rounding may differ.
+  TempDir dir;
+  fixtures::RgbPicture big(fixtures::SolidPicture(400, 300, 0, 0, 0)), small(fixtures::SolidPicture(100, 75, 0, 0, 0));
+  for (int y = 0; y < 300; ++y)
+    for (int x = 0; x < 400; ++x) {
+      uint8_t* p = big.At(x, y);
+      p[0] = static_cast<uint8_t>(x * 255 / 399), p[1] = static_cast<uint8_t>(y * 255 / 299), p[2] = 128;
+    }
+  for (int y = 0; y < 75; ++y)
+    for (int x = 0; x < 100; ++x) {
+      const uint8_t* src = big.At(4 * x + 1, 4 * y + 1);
+      std::copy(src, src + 3, small.At(x, y));
+    }
+  fixtures::WriteFile(dir / "ramp.jpg", fixtures::EncodeJpeg(big, {95, false, false}));
+  ASSERT_EQ(RunProgram(kProgram, {"ramp.jpg"}, dir.Path()).status, 0);
+  EXPECT_LT(MeanDifference(Decoded(dir / "ramp+.jpg"), small), 3.0);
+}
+
+TEST(Photos, SecondRunLeavesTheFirstOutputsAlone) {
+  TempDir dir;
+  fixtures::WriteFile(dir / "a.jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(200, 120, 5)));
+  fixtures::WriteFile(dir / "b.JPG", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(120, 200, 6)));
+  ASSERT_EQ(RunProgram(kProgram, {"a.jpg", "b.JPG"}, dir.Path()).status, 0);
+  const std::string firstA = fixtures::ReadFile(dir / "a+.jpg"), firstB = fixtures::ReadFile(dir / "b+.JPG");
+
+  const auto again = RunProgram(kProgram, {"a.jpg", "b.JPG"}, dir.Path());
+  EXPECT_EQ(again.status, 0);
+  const auto lines = ConsoleLines(again.out);
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[3], "[01/02] a.jpg skipped: a+.jpg exists");
+  EXPECT_EQ(lines[4], "[02/02] b.JPG skipped: b+.JPG exists");
+  EXPECT_EQ(fixtures::ReadFile(dir / "a+.jpg"), firstA);
+  EXPECT_EQ(fixtures::ReadFile(dir / "b+.JPG"), firstB);
+  EXPECT_FALSE(std::filesystem::exists(dir / "2.$$$"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "1.$$$"));
+}
+
+TEST(Photos, OutputThatCannotBeStoredIsReportedNotOk) {
+  TempDir dir;
+  // A source name of the longest length a folder takes: "+" makes the
+  // output name one too long, so the move fails for another reason than an
+  // existing output.
+  const std::string longName = std::string(251, 'x') + ".jpg";
+  for (const std::string& name : {std::string("a.jpg"), longName, std::string("b.jpg")}) {
+    fixtures::WriteFile(dir / name, fixtures::EncodeJpeg(fixtures::PhotoLikePicture(64, 64, 5)));
+  }
+  const auto run = RunProgram(kProgram, {"a.jpg", longName, "b.jpg"}, dir.Path());
+  EXPECT_EQ(run.status, 0) << run.err;
+  const auto lines = ConsoleLines(run.out);
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[3], "[01/03] a.jpg OK");
+  EXPECT_EQ(lines[4], "[02/03] " + longName + " failed: File name too long");
+  EXPECT_EQ(lines[5], "[03/03] b.jpg OK");
+  EXPECT_TRUE(std::filesystem::exists(dir / "b+.jpg"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "2.$$$"));
+}
+
+TEST(Photos, TurnedUprightByTheirOrientationTag) {
+  TempDir dir;
+  const fixtures::RgbPicture marked = MarkedPicture(160, 96);
+  struct Case {
+    int orientation;
+    int w, h;          // of the output
+    int redX, redY;    // a pixel that must be red in the output
+  };
+  // The red quarter sits top-left in the stored picture.
+  const Case cases[] = {{1, 40, 24, 2, 2},  {3, 40, 24, 37, 21}, {6, 24, 40, 21, 2},
+                        {8, 24, 40, 2, 37}, {2, 40, 24, 2, 2},   {0, 40, 24, 2, 2}};
+  for (const Case& c : cases) {
+    std::string bytes = fixtures::EncodeJpeg(marked, {95, false, false});
+    if (c.orientation != 0) {
+      for (bool bigEndian : {true, false}) {
+        const std::string name = "o" + std::to_string(c.orientation) + (bigEndian ? "m" : "i");
+        fixtures::WriteFile(dir / (name + ".jpg"), fixtures::InsertSegmentAfterSoi(bytes, 0xE1,
+                                    fixtures::ExifOrientationPayload(static_cast<uint16_t>(c.orientation), bigEndian)));
+        ASSERT_EQ(RunProgram(kProgram, {name + ".jpg"}, dir.Path()).status, 0);
+        const auto out = Decoded(dir / (name + "+.jpg"));
+        ASSERT_EQ(out.width, c.w) << name;
+        ASSERT_EQ(out.height, c.h) << name;
+        EXPECT_TRUE(IsRed(out, c.redX, c.redY)) << name;
+        int red = 0;
+        for (int y = 0; y < out.height; ++y)
+          for (int x = 0; x < out.width; ++x) red += IsRed(out, x, y);
+        EXPECT_NEAR(red, out.width * out.height / 4, out.width + out.height) << name;
+      }
+    } else {
+      fixtures::WriteFile(dir / "plain.jpg", bytes);
+      ASSERT_EQ(RunProgram(kProgram, {"plain.jpg"}, dir.Path()).status, 0);
+      const auto out = Decoded(dir / "plain+.jpg");
+      EXPECT_EQ(out.width, c.w);
+      EXPECT_TRUE(IsRed(out, c.redX, c.redY));
+    }
+  }
+}
+
+TEST(Photos, CorpusOrientationSetComesOutUpright) {
+  const std::string folder = kCorpus + "/orientation";
+  if (!std::filesystem::is_directory(folder)) GTEST_SKIP() << "no corpus";
+  TempDir dir;
+  for (const char* kind : {"Landscape", "Portrait"}) {
+    for (int tag = 0; tag <= 8; ++tag) {
+      const std::string name = std::string(kind) + "_" + std::to_string(tag);
+      std::filesystem::copy_file(folder + "/" + name + ".jpg", dir / (name + ".jpg"));
+    }
+    std::vector<std::string> arguments;
+    for (int tag = 0; tag <= 8; ++tag) arguments.push_back(std::string(kind) + "_" + std::to_string(tag) + ".jpg");
+    const auto run = RunProgram(kProgram, arguments, dir.Path());
+    ASSERT_EQ(run.status, 0) << run.err;
+    const auto upright = Decoded(dir / (std::string(kind) + "_1+.jpg"));
+    for (int tag = 0; tag <= 8; ++tag) {
+      const std::string name = std::string(kind) + "_" + std::to_string(tag);
+      const auto stored = Decoded(dir / (name + ".jpg"));
+      const auto out = Decoded(dir / (name + "+.jpg"));
+      const bool turned = tag == 3 || tag == 6 || tag == 8;
+      const bool quarterTurn = tag == 6 || tag == 8;
+      EXPECT_EQ(out.width, (quarterTurn ? stored.height : stored.width) / 4) << name;
+      EXPECT_EQ(out.height, (quarterTurn ? stored.width : stored.height) / 4) << name;
+      // Turned ones now look like the upright photo (but for the tag number
+      // drawn into each); mirrored ones are left as stored, far from it.
+      if (turned || tag == 0) {
+        EXPECT_LT(MeanDifference(out, upright), 15.0) << name;
+      }
+      if (tag == 2 || tag == 4) {
+        EXPECT_GT(MeanDifference(out, upright), 25.0) << name;
+      }
+    }
+  }
+}
+
+TEST(Photos, EveryCorpusFileEitherShrinksOrEndsInTheReport) {
+  if (!std::filesystem::is_directory(kCorpus)) GTEST_SKIP() << "no corpus";
+  TempDir dir;
+  int shrunk = 0, reported = 0;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(kCorpus)) {
+    const std::string extension = entry.path().extension().string();
+    if (!entry.is_regular_file() || (extension != ".jpg" && extension != ".jpeg" && extension != ".JPG")) continue;
+    // Work on a copy: outputs land beside the source, never in the corpus.
+    const std::string name = "photo" + extension;
+    std::filesystem::remove_all(dir.Path());
+    std::filesystem::create_directories(dir.Path());
+    std::filesystem::copy_file(entry.path(), dir / name);
+    const auto run = RunProgram(kProgram, {name}, dir.Path());
+    const std::string what = entry.path().string() + "\n" + run.err;
+    EXPECT_EQ(run.err.find("Sanitizer"), std::string::npos) << what;
+    EXPECT_EQ(run.err.find("runtime error"), std::string::npos) << what;
+    if (run.status == 0) {
+      ++shrunk;
+      EXPECT_EQ(run.err, "") << what;
+      fixtures::RgbPicture out;
+      EXPECT_TRUE(fixtures::DecodeJpeg(fixtures::ReadFile(dir / ("photo+" + extension)), out) || out.width == 0) << what;
+    } else {
+      ++reported;
+      EXPECT_EQ(run.status, 1) << what;
+      EXPECT_EQ(run.err.rfind("Exception E", 0), 0u) << what;
+      EXPECT_FALSE(std::filesystem::exists(dir / ("photo+" + extension))) << what;
+    }
+    EXPECT_EQ(fixtures::ReadFile(dir / name), fixtures::ReadFile(entry.path().string())) << "source written: " << what;
+  }
+  EXPECT_GT(shrunk, 150);
+  RecordProperty("shrunk", shrunk);
+  RecordProperty("reported", reported);
+}
