@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
 #include <cstring>
 #include <ctime>
 #include <exception>
@@ -9,6 +10,8 @@
 
 #include "errors.h"
 #include "file_stream.h"
+#include "maker_notes.h"
+#include "iptc.h"
 
 namespace shrinkwell {
 
@@ -202,12 +205,155 @@ std::string TImageInfo::FormatTagValue(const std::string& raw, uint32_t fieldTyp
   return text;
 }
 
-void TImageInfo::DeriveFocalLength35() {
-  // The focal length in 35 mm film is worked out here from the stored tags;
-  // until that lands nothing is added.
+// ---------------------------------------------------------------------------
+// Makers' notes and derived camera values
+
+const TTagEntry EmptyTagEntry;
+
+bool TImageInfo::DecodeMakerNote() {
+  TmsInfo decoder(tiffSource, this);
+  return decoder.DecodeMakerNote(this);
 }
 
-bool TImageInfo::DecodeMakerNote() { return false; }
+void TImageInfo::WalkMakerDirectory(const std::string& data, const TTagEntry* table, int lastIndex, int64_t dirOffset,
+                                    int64_t adjust, int64_t fallbackBase) {
+  const int64_t dirStart = dirOffset + 1;  // 1-based position of the entry count
+  const int64_t base = dirStart - adjust + 1;
+  const bool buildTags = buildMode == 4 || buildMode == 255;
+  const int64_t dataSize = static_cast<int64_t>(data.size());
+  SetContent(data);
+  try {
+    // A note too short for its own entry count holds no entries.
+    const int count = Holds(dirStart, 2) ? Read16(dirStart) : 0;
+    for (int i = 0; i < count; ++i) {
+      const int64_t entryPos = dirStart + 2 + 12 * static_cast<int64_t>(i);
+      // Maker notes are often cut short: the walk ends where the entries do.
+      if (!Holds(entryPos, 12)) break;
+      const uint16_t tag = Read16(entryPos);
+      const uint16_t type = Read16(entryPos + 2);
+      const int32_t components = Read32(entryPos + 4);
+      const int32_t byteCount =
+          static_cast<int32_t>(static_cast<uint32_t>(TypeSize(type)) * static_cast<uint32_t>(components));
+      int64_t offset = 0;
+      int64_t valuePos = entryPos + 8;
+      if (byteCount > 4) {
+        offset = Read32(entryPos + 8);
+        valuePos = base + offset;
+      }
+      // A value that lies wholly inside the note is read from it, one that
+      // ends on its last byte included; any other from the EXIF data.
+      const bool inside = valuePos >= 1 && valuePos - 1 + byteCount <= dataSize;
+      const std::string raw = inside ? CopyBytes(data, valuePos, byteCount)
+                                     : CopyBytes(owner->GetContent(), fallbackBase + offset, byteCount);
+
+      const int row = TableIndexOfTag(tag, table, lastIndex);
+      const TTagEntry* found = row >= 0 ? &table[row] : nullptr;
+      const std::string label = found ? found->description : "Unknown";
+      if (UpperText(label) == "SKIP") continue;
+      if (!buildTags) continue;
+
+      // Unlike the standard directories, ASCII values are quoted and cut at
+      // their first NUL, UNDEFINED values quoted whole.
+      const std::string quoted = "\"" + raw + "\"";
+      std::string valueText;
+      if (type == kTypeAscii) {
+        valueText = "\"" + raw.substr(0, raw.find('\0')) + "\"";
+      } else if (type == kTypeUndefined) {
+        valueText = quoted;
+      } else {
+        try {
+          const std::string map = useConverters ? TableValueMapOf(tag, table, lastIndex) : std::string();
+          valueText = FormatTagValue(raw, type, map, found ? found->formatPattern : std::string());
+        } catch (const std::exception&) {
+          valueText = quoted;
+        }
+      }
+      keepPlainValue = false;
+      const std::string shown =
+          found && found->converter && useConverters ? found->converter(valueText) : PrintableText(valueText);
+      if (keepPlainValue)
+        makerText += shown + "\r\n" + label + valueSeparator + valueText;
+      else
+        makerText += "\r\n" + label + valueSeparator + shown;
+
+      if (found) {
+        try {
+          TTagEntry entry = *found;
+          entry.origin = 1;
+          entry.valueText = keepPlainValue ? valueText : shown;
+          entry.rawValue = raw;
+          entry.fieldType = type;
+          AddTag(entry);
+        } catch (const std::exception&) {
+          // A tag that cannot be stored is lost; the walk goes on.
+        }
+      }
+    }
+  } catch (const std::exception& error) {
+    // Whatever goes wrong in a maker's note ends only that walk.
+    owner->errorText = std::string("Error Detected = ") + error.what();
+  }
+  SetContent(owner->GetContent());
+}
+
+void TImageInfo::AddTextTag(const std::string& name, const std::string& value, uint16_t fieldType) {
+  if (buildMode != 4 && buildMode != 255) return;
+  try {
+    // Such entries are only ever found by name, so they carry no tag number.
+    TTagEntry entry;
+    entry.origin = 1;
+    entry.fieldType = fieldType;
+    entry.name = name;
+    entry.description = name;
+    entry.valueText = value;
+    entry.rawValue = value;
+    entry.size = static_cast<int32_t>(value.size());
+    tags.push_back(std::move(entry));
+  } catch (const std::exception&) {
+    // A value that cannot be stored is lost.
+  }
+}
+
+TTagEntry TImageInfo::TagByName(const std::string& name) const {
+  const int index = TagIndexByName(name);
+  return index >= 0 ? tags[static_cast<size_t>(index)] : EmptyTagEntry;
+}
+
+double TImageInfo::NumberByName(const std::string& name) const {
+  const TTagEntry entry = TagByName(name);
+  return entry.tag != 0 ? TagValueNumber(entry.rawValue, entry.fieldType) : 0;
+}
+
+int32_t TImageInfo::IntegerByName(const std::string& name) const { return RoundToInt32(NumberByName(name)); }
+
+void TImageInfo::DeriveFocalLength35() {
+  constexpr double kFilmDiagonal = 43.26661531;  // millimetres, of a 36 x 24 mm frame
+  if (TagIndexByName("FocalLengthin35mmFilm") >= 0) return;
+  int32_t unit = IntegerByName("FocalPlaneResolutionUnit");
+  if (unit < 1) unit = IntegerByName("ResolutionUnit");
+  const double mmPerUnit = unit == 2 ? 25.4 : unit == 3 ? 10.0 : 0.0;
+  const double focal = NumberByName("FocalLength");
+  if (mmPerUnit == 0 || focal == 0) return;
+
+  double planeWidth = 0;
+  double planeHeight = 0;
+  const int32_t xRes = IntegerByName("FocalPlaneXResolution");
+  if (xRes > 0) planeWidth = width * mmPerUnit / xRes;
+  const int32_t yRes = IntegerByName("FocalPlaneYResolution");
+  if (yRes > 0) planeHeight = height * mmPerUnit / yRes;
+  if (!(planeWidth * planeHeight > 0)) return;
+
+  const double value = focal * kFilmDiagonal / std::sqrt(planeWidth * planeWidth + planeHeight * planeHeight);
+  const int row = ExifTableIndexByName("FocalLengthIn35mmFilm");
+  if (row < 0) return;
+  TTagEntry entry = ExifTagTable[row];
+  entry.valueText = FormatNumber("%5.2f", value);
+  entry.rawValue.clear();
+  entry.formatPattern = "%s mm";
+  entry.fieldType = kTypeSRational;
+  AddTag(entry);
+  infoText += "\r\n" + entry.description + valueSeparator + entry.valueText;
+}
 
 void TImageInfo::StoreEntry(TTagEntry entry) {
   try {
@@ -386,6 +532,7 @@ void TimgData::Reset() {
   fileSize = 0;
   errorText.clear();
   exifInfo.reset();
+  iptcInfo.reset();
   bigEndian = false;
 }
 
@@ -451,7 +598,10 @@ bool TimgData::ScanJpegStream(TFileStream& stream) {
       case 0xED:
         // The first APP13 section; the IPTC reader attaches to it here. Its
         // datasets are read only on request, never during the scan.
-        if (!iptcSection) iptcSection = &slot;
+        if (!iptcSection) {
+          iptcSection = &slot;
+          iptcInfo = std::make_unique<TIPTCdata>(this);
+        }
         break;
       case 0xFE:
         commentSection = &slot;

@@ -17,6 +17,7 @@ namespace shrinkwell {
 
 class TFileStream;
 class TimgData;
+class TIPTCdata;
 
 // A byte string and the byte order of the integers read from it.
 class tEndInd {
@@ -68,9 +69,26 @@ class TImageInfo : public tEndInd {
   std::string FormatTagValue(const std::string& raw, uint32_t fieldType, const std::string& map,
                              const std::string& pattern) const;
 
+  // Walks a maker's directory inside the maker-note bytes data. dirOffset is
+  // where its entry count lies in data, counted from 0; an offset X read from
+  // an entry denotes 1-based position dirOffset + 2 - adjust + X of data, and
+  // a value that does not lie inside data is read from the owner's EXIF data
+  // at position fallbackBase + X. Adds lines to makerText and entries
+  // (origin 1) to the tag list; the content is the EXIF data again after.
+  void WalkMakerDirectory(const std::string& data, const TTagEntry* table, int lastIndex, int64_t dirOffset,
+                          int64_t adjust, int64_t fallbackBase);
+  // Adds a named text value to the tag list, whatever its tag number.
+  void AddTextTag(const std::string& name, const std::string& value, uint16_t fieldType);
+
+  // Queries by name for numbers: the stored tag or a copy of EmptyTagEntry,
+  // its value as a number (0 when not stored), and that rounded.
+  TTagEntry TagByName(const std::string& name) const;
+  double NumberByName(const std::string& name) const;
+  int32_t IntegerByName(const std::string& name) const;
+
   // Derived camera values, computed once after a walk that recorded a
-  // problem and always after a TIFF walk. Nothing is derived yet: the focal
-  // length in 35 mm film is added here when it lands.
+  // problem and always after a TIFF walk: the focal length in 35 mm film,
+  // unless the photo states it.
   void DeriveFocalLength35();
 
   const std::vector<TTagEntry>& Tags() const { return tags; }
@@ -108,9 +126,8 @@ class TImageInfo : public tEndInd {
   // Marks the directory visited and pushes it with its checked entry count.
   void OpenDirectory(std::vector<Frame>& frames, int64_t start, int64_t base, int64_t span, int kind);
   void StoreEntry(TTagEntry entry);
-  // The MakerNote entry: this is where the maker-note reader connects. Its
-  // result says whether the maker's directory was decoded; no maker is known
-  // yet, so nothing is.
+  // The MakerNote entry: a TmsInfo decodes the maker's directory. The result
+  // says whether a maker was recognised and its directory walked.
   bool DecodeMakerNote();
 
   std::vector<TTagEntry> tags;
@@ -148,6 +165,8 @@ class TimgData : public tEndInd {
   int SectionCount() const { return sectionCount; }
   const tSection* ExifSection() const { return exifSection; }
   const tSection* IptcSection() const { return iptcSection; }
+  // Created empty for the first APP13 section; its datasets are read on request.
+  TIPTCdata* IptcInfo() const { return iptcInfo.get(); }
   const tSection* CommentSection() const { return commentSection; }
   const tSection* HeaderSection() const { return headerSection; }
   int BuildMode() const { return buildMode; }
@@ -170,12 +189,17 @@ class TimgData : public tEndInd {
   tSection* commentSection = nullptr;
   tSection* headerSection = nullptr;
   std::unique_ptr<TImageInfo> exifInfo;
+  std::unique_ptr<TIPTCdata> iptcInfo;
+  // Keeps itself alive across this reader's reset when it reads a file.
+  friend class TIPTCdata;
 };
 
 // Process-wide state of the reader; one reader works at a time.
 extern std::string visitedDirectories;  // keys "[base:start]" since the last TImageInfo was created
 extern bool useConverters;
 extern const char* const valueSeparator;  // " = "
+// What TagByName gives for a name that is not stored: every field empty.
+extern const TTagEntry EmptyTagEntry;
 
 void MarkVisited(int64_t offsetBase, int64_t dirStart);
 bool WasVisited(int64_t offsetBase, int64_t dirStart);

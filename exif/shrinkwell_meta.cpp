@@ -7,6 +7,7 @@
 #include "ansi_text.h"
 #include "errors.h"
 #include "exif_reader.h"
+#include "iptc.h"
 
 namespace {
 
@@ -43,6 +44,18 @@ int main(int argc, char** argv) {
       if (!info->makerText.empty()) {
         std::printf("  makerText:\n");
         PrintLines(info->makerText);
+      }
+    }
+    if (shrinkwell::TIPTCdata* iptc = reader.IptcInfo()) {
+      iptc->ParseIptc(reader.IptcSection()->data);
+      if (iptc->HasIptc()) {
+        std::printf("  IPTC:\n");
+        std::string lines;
+        for (int k = 0; k < iptc->DatasetCount(); ++k) {
+          const shrinkwell::TTagEntry dataset = iptc->DatasetAt(k);
+          lines += dataset.description + shrinkwell::valueSeparator + dataset.valueText + "\r\n";
+        }
+        PrintLines(lines);
       }
     }
     std::printf("\n");

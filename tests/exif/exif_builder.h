@@ -135,4 +135,47 @@ inline std::string JpegHead(const std::vector<std::string>& sections) {
   return out;
 }
 
+// One IPTC dataset: the mark 0x1C, record, dataset number, big-endian
+// length and data. length overrides the true length when given.
+inline std::string IptcDataset(uint8_t record, uint8_t dataset, const std::string& data, int length = -1) {
+  const auto n = static_cast<uint32_t>(length < 0 ? data.size() : static_cast<size_t>(length));
+  std::string out("\x1C", 1);
+  out += static_cast<char>(record);
+  out += static_cast<char>(dataset);
+  out += static_cast<char>((n >> 8) & 0xFF);
+  out += static_cast<char>(n & 0xFF);
+  return out + data;
+}
+
+// An APP13 payload: the signature and one image resource (0x0404) holding
+// the datasets.
+inline std::string PhotoshopIptcPayload(const std::string& datasets, const std::string& signature = "Photoshop 3.0") {
+  std::string out = signature + std::string("\0" "8BIM\x04\x04\0\0", 9);
+  const auto n = static_cast<uint32_t>(datasets.size());
+  for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((n >> shift) & 0xFF);
+  return out + datasets;
+}
+
+// A directory on its own, as makers store one inside a maker note: the entry
+// count, the entries, a zero next offset and the out-of-line values. A value
+// offset is written as origin + the value's place in the block.
+inline std::string DirectoryBlock(const std::vector<Entry>& entries, bool bigEndian, uint32_t origin) {
+  TiffBuilder scratch(bigEndian);
+  const size_t dir = scratch.AddDirectory(entries);
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const Entry& e = entries[i];
+    const size_t item = e.numbers.empty() ? 1 : (e.type == 3 || e.type == 8 ? 2 : 4);
+    const size_t size = e.numbers.empty() ? e.bytes.size() : e.numbers.size() * item;
+    if (size <= 4) continue;
+    const size_t field = TiffBuilder::ValueField(dir, static_cast<int>(i));
+    uint32_t written = 0;
+    for (int k = 0; k < 4; ++k) {
+      const auto byte = static_cast<unsigned char>(scratch.Data()[field + static_cast<size_t>(bigEndian ? k : 3 - k)]);
+      written = (written << 8) | byte;
+    }
+    scratch.Patch32(field, static_cast<uint32_t>(written - dir + origin));
+  }
+  return scratch.Data().substr(dir);
+}
+
 }  // namespace exiftest
