@@ -10,6 +10,7 @@
 #include "exif_builder.h"
 #include "exif_reader.h"
 #include "fixtures.h"
+#include "temp_dir.h"
 
 namespace shrinkwell {
 namespace {
@@ -23,11 +24,7 @@ class DerivedValues : public ::testing::Test {
   std::string Write(const std::vector<Entry>& entries) {
     TiffBuilder tiff(false);
     tiff.AddDirectory(entries);
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string path =
-        ::testing::TempDir() + "derived_" + std::to_string(::getpid()) + "_" + test->name() + "_" + std::to_string(++files) + ".jpg";
-    fixtures::WriteFile(path, JpegHead({Segment(0xE1, tiff.ExifPayload())}));
-    return path;
+    return dir_.Write(std::to_string(++files) + ".jpg", JpegHead({Segment(0xE1, tiff.ExifPayload())}));
   }
   // Scans without deriving anything (the scan records no problem).
   std::unique_ptr<TimgData> Scan(const std::vector<Entry>& entries) {
@@ -46,6 +43,7 @@ class DerivedValues : public ::testing::Test {
   }
 
   int files = 0;
+  testing_support::TempDir dir_;
 };
 
 std::vector<Entry> Compact(std::vector<Entry> extra = {}) {

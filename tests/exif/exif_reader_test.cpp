@@ -10,6 +10,7 @@
 #include "exif_builder.h"
 #include "exif_reader.h"
 #include "fixtures.h"
+#include "temp_dir.h"
 
 namespace shrinkwell {
 namespace {
@@ -22,10 +23,7 @@ class ExifReader : public ::testing::Test {
  protected:
   void SetUp() override { std::setlocale(LC_NUMERIC, "C"); }
 
-  std::string PathFor(const std::string& name) {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    return ::testing::TempDir() + "exif_" + std::to_string(::getpid()) + "_" + test->name() + "_" + name;
-  }
+  std::string PathFor(const std::string& name) { return dir_ / name; }
   std::string Write(const std::string& bytes, const std::string& name = "photo.jpg") {
     const std::string path = PathFor(name);
     fixtures::WriteFile(path, bytes);
@@ -42,6 +40,9 @@ class ExifReader : public ::testing::Test {
   }
 
   bool scanResult = false;
+
+ private:
+  testing_support::TempDir dir_;  // removed with everything in it after each test
 };
 
 // Tags of a reader in list order, by name.

@@ -13,6 +13,7 @@
 #include "exif_builder.h"
 #include "exif_reader.h"
 #include "fixtures.h"
+#include "temp_dir.h"
 
 namespace shrinkwell {
 namespace {
@@ -153,13 +154,8 @@ TEST(IptcOperations, ByName) {
 
 class IptcFiles : public ::testing::Test {
  protected:
-  std::string Write(const std::string& bytes, const std::string& name) {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string path =
-        ::testing::TempDir() + "iptc_" + std::to_string(::getpid()) + "_" + test->name() + "_" + name;
-    fixtures::WriteFile(path, bytes);
-    return path;
-  }
+  std::string Write(const std::string& bytes, const std::string& name) { return dir_.Write(name, bytes); }
+  testing_support::TempDir dir_;
   std::string PhotoWith(const std::string& city, const std::string& name) {
     return Write(JpegHead({Segment(0xE0, "JFIF"), Segment(0xED, PhotoshopIptcPayload(IptcDataset(2, 90, city))),
                            Segment(0xED, PhotoshopIptcPayload(IptcDataset(2, 90, "Second")))}),
@@ -195,7 +191,7 @@ TEST_F(IptcFiles, ReadIptcFromFileOnTheOwnersOwnReaderKeepsItAlive) {
   EXPECT_FALSE(own->ReadIptcFromFile(Write(JpegHead({Segment(0xFE, "note")}), "c.jpg")));
   EXPECT_EQ(reader.IptcInfo(), own);
   EXPECT_FALSE(own->HasIptc());
-  EXPECT_FALSE(own->ReadIptcFromFile(::testing::TempDir() + "iptc_missing.jpg"));
+  EXPECT_FALSE(own->ReadIptcFromFile(dir_ / "missing.jpg"));
 
   // A separate object reads through the owner as well.
   TIPTCdata other(&reader);

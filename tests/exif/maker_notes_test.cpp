@@ -12,6 +12,7 @@
 #include "exif_builder.h"
 #include "exif_reader.h"
 #include "fixtures.h"
+#include "temp_dir.h"
 #include "maker_notes.h"
 
 namespace shrinkwell {
@@ -64,12 +65,8 @@ class MakerNotes : public ::testing::Test {
  protected:
   void SetUp() override { std::setlocale(LC_NUMERIC, "C"); }
 
-  std::string Write(const std::string& bytes, const std::string& name) {
-    const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    const std::string path = ::testing::TempDir() + "maker_" + std::to_string(::getpid()) + "_" + test->name() + "_" + name;
-    fixtures::WriteFile(path, bytes);
-    return path;
-  }
+  std::string Write(const std::string& bytes, const std::string& name) { return dir_.Write(name, bytes); }
+  testing_support::TempDir dir_;
   std::unique_ptr<TimgData> Scan(const TiffBuilder& tiff) {
     auto reader = std::make_unique<TimgData>(255);
     reader->ScanJpegFile(Write(JpegHead({Segment(0xE1, tiff.ExifPayload())}), "photo.jpg"));

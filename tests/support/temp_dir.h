@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 namespace testing_support {
@@ -24,6 +25,13 @@ class TempDir {
 
   const std::string& Path() const { return path_; }
   std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+  // Writes a file into the folder and returns its path.
+  std::string Write(const std::string& name, const std::string& bytes) const {
+    const std::string path = *this / name;
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    return path;
+  }
 
  private:
   std::string path_;
