@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
 cmake -S "$root" -B "$root/build" -DCMAKE_BUILD_TYPE=Release -DSHRINKWELL_TESTS=OFF >/dev/null
-cmake --build "$root/build" -j"$(nproc)" --target shrinkwell make_example_photos
+cmake --build "$root/build" -j"$(nproc)" --target shrinkwell shrinkwell-meta make_example_photos
 
 scratch=$(mktemp -d /tmp/shrinkwell-examples-XXXXXX)
 echo
