@@ -1,9 +1,33 @@
 // Writes a handful of synthetic example photos into a folder, so that a new
 // user can see Shrinkwell work without photos of their own.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
 #include "fixtures.h"
+
+namespace {
+
+// The stored picture of a camera that was held turned: what the tag undoes.
+fixtures::RgbPicture AsStored(const fixtures::RgbPicture& upright, int orientation) {
+  if (orientation != 3 && orientation != 6 && orientation != 8) return upright;
+  const bool quarter = orientation != 3;
+  fixtures::RgbPicture stored = fixtures::SolidPicture(quarter ? upright.height : upright.width,
+                                                       quarter ? upright.width : upright.height, 0, 0, 0);
+  for (int y = 0; y < upright.height; ++y) {
+    for (int x = 0; x < upright.width; ++x) {
+      int sx = x, sy = y;
+      if (orientation == 3) sx = upright.width - 1 - x, sy = upright.height - 1 - y;
+      if (orientation == 6) sx = y, sy = upright.width - 1 - x;   // turned back a quarter counter-clockwise
+      if (orientation == 8) sx = upright.height - 1 - y, sy = x;  // turned back a quarter clockwise
+      const uint8_t* from = upright.At(x, y);
+      std::copy(from, from + 3, stored.At(sx, sy));
+    }
+  }
+  return stored;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -13,27 +37,28 @@ int main(int argc, char** argv) {
   const std::string folder = argv[1];
   struct Example {
     const char* name;
-    int width, height;
-    int orientation;  // 0: no EXIF segment
+    int width, height;  // of the upright scene
+    int orientation;    // 0: no EXIF segment
     bool progressive;
   };
   const Example examples[] = {
       {"beach.jpg", 2400, 1600, 1, false},
-      {"tower portrait.JPG", 2400, 1600, 6, false},
+      {"tower portrait.JPG", 1600, 2400, 6, false},
       {"upside down.jpeg", 1600, 1200, 3, true},
       {"no exif.jpg", 1200, 800, 0, false},
   };
   uint32_t seed = 1;
   for (const Example& e : examples) {
-    std::string bytes = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(e.width, e.height, seed++),
-                                             {92, e.progressive, false});
+    // The scene as it should look; stored turned, as the camera wrote it.
+    const auto stored = AsStored(fixtures::PhotoLikePicture(e.width, e.height, seed++), e.orientation);
+    std::string bytes = fixtures::EncodeJpeg(stored, {92, e.progressive, false});
     if (e.orientation != 0) {
       bytes = fixtures::InsertSegmentAfterSoi(bytes, 0xE1, fixtures::ExifOrientationPayload(
                                                                static_cast<uint16_t>(e.orientation)));
     }
     const std::string path = folder + "/" + e.name;
     fixtures::WriteFile(path, bytes);
-    std::printf("%s (%dx%d)\n", path.c_str(), e.width, e.height);
+    std::printf("%s (%dx%d, orientation %d)\n", path.c_str(), stored.width, stored.height, e.orientation);
   }
   return 0;
 }
