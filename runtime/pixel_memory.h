@@ -1,6 +1,6 @@
-// Memory for large pixel arrays. Large blocks are aligned to and advised
-// for the system's large pages, which saves page faults and TLB misses on
-// pictures of tens of megabytes. Free with std::free.
+// Memory for large pixel arrays. Blocks of several megabytes are aligned to
+// and advised for the system's large pages, which saves page faults and TLB
+// misses on pictures of tens of megabytes. Free with std::free.
 #pragma once
 
 #include <cstddef>
