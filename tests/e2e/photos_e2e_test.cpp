@@ -264,3 +264,25 @@ TEST(Photos, EveryCorpusFileEitherShrinksOrEndsInTheReport) {
   RecordProperty("shrunk", shrunk);
   RecordProperty("reported", reported);
 }
+
+TEST(Photos, WiderThanTheInitialBuffersIsShrunkWhole) {
+  // 4104 pixels wide: the buffers grow, and the right end of the copy holds
+  // the right end of the photo, not the wrap-around of a too-small buffer.
+  TempDir dir;
+  fixtures::RgbPicture wide = fixtures::SolidPicture(4104, 48, 30, 30, 30);
+  for (int y = 0; y < 48; ++y)
+    for (int x = 4000; x < 4104; ++x) {
+      uint8_t* p = wide.At(x, y);
+      p[0] = 240, p[1] = 200, p[2] = 20;
+    }
+  fixtures::WriteFile(dir / "wide.jpg", fixtures::EncodeJpeg(wide, {95, false, false}));
+  ASSERT_EQ(RunProgram(kProgram, {"wide.jpg"}, dir.Path()).status, 0);
+  const auto out = Decoded(dir / "wide+.jpg");
+  ASSERT_EQ(out.width, 1026);
+  ASSERT_EQ(out.height, 12);
+  for (int y = 0; y < 12; ++y) {
+    EXPECT_NEAR(out.At(1020, y)[0], 240, 12);
+    EXPECT_NEAR(out.At(1020, y)[2], 20, 12);
+    EXPECT_NEAR(out.At(500, y)[0], 30, 12);
+  }
+}
