@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   }
   const std::string program = std::filesystem::absolute(argv[1]).string();
   const std::string scratch = argv[2];
-  const int runs = 5;
+  const int runs = 9;
 
   std::vector<Photo> photos = {{"12 MP baseline", 4000, 3000, false, ""},
                                {"12 MP progressive", 4000, 3000, true, ""},

@@ -55,11 +55,15 @@ void HalveLine(const uint16_t* d, int32_t count, uint8_t* out, size_t step, bool
   out[first] = round[5 * d[0] + d[3]];
   out[1] = round[5 * d[1] + d[4]];
   out[last] = round[5 * d[2] + d[5]];
+  // The channels are added as 16-bit lanes of one word; no lane can carry
+  // into the next, since every sum is at most 9180. The right neighbour of
+  // one output pixel is the left neighbour of the next.
+  uint64_t left = count > 1 ? Lanes(d + 3) : 0;
   for (int32_t i = 1; i < count; ++i) {
     const uint16_t* p = d + 6 * static_cast<size_t>(i);
-    // The channels are added as 16-bit lanes of one word; no lane can carry
-    // into the next, since every sum is at most 9180.
-    const uint64_t sum = Lanes(p - 3) + (Lanes(p) << 2) + Lanes(p + 3);
+    const uint64_t right = Lanes(p + 3);
+    const uint64_t sum = left + (Lanes(p) << 2) + right;
+    left = right;
     uint8_t* o = out + static_cast<size_t>(i) * step;
     o[first] = round[sum & 0xFFFF];
     o[1] = round[(sum >> 16) & 0xFFFF];
