@@ -4,8 +4,9 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
+
+#include "fixtures.h"
 
 namespace testing_support {
 
@@ -29,7 +30,7 @@ class TempDir {
   // Writes a file into the folder and returns its path.
   std::string Write(const std::string& name, const std::string& bytes) const {
     const std::string path = *this / name;
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    fixtures::WriteFile(path, bytes);
     return path;
   }
 
