@@ -7,4 +7,4 @@ cmake -S "$root" -B "$root/build-bench" -DCMAKE_BUILD_TYPE=Release -DSHRINKWELL_
 cmake --build "$root/build-bench" -j"$(nproc)" --target shrinkwell shrinkwell_bench >/dev/null
 scratch=$(mktemp -d /tmp/shrinkwell-bench-XXXXXX)
 trap 'rm -rf "$scratch"' EXIT
-"$root/build-bench/bench/shrinkwell_bench" "$root/build-bench/main/shrinkwell" "$scratch"
+"$root/build-bench/bench/shrinkwell_bench" "$root/build-bench/programs/shrinkwell" "$scratch"

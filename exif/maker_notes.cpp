@@ -376,25 +376,6 @@ std::string NikonLensText(const std::string& text) {
 
 namespace {
 
-// A decimal integer with optional blanks around it and an optional sign.
-bool ReadWholeNumber(const std::string& text, int32_t& value) {
-  const std::string trimmed = TrimText(text);
-  size_t i = 0;
-  bool negative = false;
-  if (i < trimmed.size() && (trimmed[i] == '-' || trimmed[i] == '+')) negative = trimmed[i++] == '-';
-  if (i == trimmed.size()) return false;
-  int64_t result = 0;
-  for (; i < trimmed.size(); ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(trimmed[i]))) return false;
-    result = result * 10 + (trimmed[i] - '0');
-    if (result > 2147483648LL) return false;
-  }
-  if (negative) result = -result;
-  if (result > 2147483647LL) return false;
-  value = static_cast<int32_t>(result);
-  return true;
-}
-
 // The line of one setting whose text is known.
 std::string SettingLine(const std::string& label, const std::string& text) {
   if (TrimText(text).empty()) return std::string();
@@ -500,7 +481,7 @@ std::string CanonCustomFunctionsText(const std::string& text) {
   const int elements = SeparatorCount(text, ",") + 1;
   for (int k = 1; k <= elements; ++k) {
     int32_t value = 0;
-    if (!ReadWholeNumber(TextItem(text, ",", k), value)) continue;
+    if (!ParseInt32(TrimText(TextItem(text, ",", k)), value)) continue;
     const int32_t function = value / 256;
     if (function < 1 || function > 15) continue;
     const Setting& s = kCustomFunctions[function - 1];

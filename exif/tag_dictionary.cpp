@@ -28,26 +28,6 @@ bool tablesPrepared = false;
 bool IsCapital(char c) { return c >= 'A' && c <= 'Z'; }
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
-// A decimal 32-bit integer with an optional sign; leading blanks are allowed,
-// as the value lists that the walks write have a blank after each comma.
-bool ParseInt32(const std::string& text, int32_t& value) {
-  size_t i = 0;
-  while (i < text.size() && text[i] == ' ') ++i;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
-  if (i == text.size()) return false;
-  int64_t result = 0;
-  for (; i < text.size(); ++i) {
-    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-    result = result * 10 + (text[i] - '0');
-    if (result > 2147483648LL) return false;
-  }
-  if (negative) result = -result;
-  if (result > std::numeric_limits<int32_t>::max() || result < std::numeric_limits<int32_t>::min()) return false;
-  value = static_cast<int32_t>(result);
-  return true;
-}
-
 // Splits "a, b, c" as the walks write three rationals, at the first ", " and
 // the next one.
 void SplitThree(const std::string& text, double& first, double& second, double& third) {
@@ -565,6 +545,24 @@ int SeparatorCount(const std::string& text, const std::string& separator) {
   for (size_t at = text.find(separator); at != std::string::npos; at = text.find(separator, at + separator.size()))
     ++count;
   return count;
+}
+
+bool ParseInt32(const std::string& text, int32_t& value) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  if (i == text.size()) return false;
+  int64_t result = 0;
+  for (; i < text.size(); ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    result = result * 10 + (text[i] - '0');
+    if (result > 2147483648LL) return false;
+  }
+  if (negative) result = -result;
+  if (result > std::numeric_limits<int32_t>::max() || result < std::numeric_limits<int32_t>::min()) return false;
+  value = static_cast<int32_t>(result);
+  return true;
 }
 
 std::string TrimText(const std::string& text) {

@@ -79,6 +79,11 @@ std::string TextAfter(const std::string& text, const std::string& separator);
 std::string TextItem(const std::string& text, const std::string& separator, int k);  // k counted from 1
 int SeparatorCount(const std::string& text, const std::string& separator);
 
+// A decimal 32-bit integer with an optional sign. Leading blanks are allowed,
+// as the value lists that the walks write have a blank after each comma;
+// anything else around the digits makes it false.
+bool ParseInt32(const std::string& text, int32_t& value);
+
 // Blanks and control characters removed at both ends.
 std::string TrimText(const std::string& text);
 std::string UpperText(std::string text);

@@ -4,21 +4,14 @@
 #include <new>
 
 #include "console.h"
-#include "exif_reader.h"
-#include "graphics.h"
-#include "jpeg.h"
-#include "shrink.h"
 #include "errors.h"
+#include "photo_pipeline.h"
 #include "system.h"
 #include "wide_names.h"
-#include "work_buffers.h"
 
 namespace shrinkwell {
 
 namespace {
-
-const char16_t kSourceScratch[] = u"1.$$$";
-const char16_t kOutputScratch[] = u"2.$$$";
 
 void WriteShortBanner() {
   console::WriteLine("Shrinkwell 1.1, Compiled 28.07.2012");
@@ -44,51 +37,17 @@ void WriteLongBannerAndUsage() {
   console::WriteLine("Press Enter to close this window.");
 }
 
-// The orientation text of the photo's EXIF data, "Normal" without one.
-std::string OrientationOf(const std::string& scratchName) {
-  TimgData metadata(255);
-  metadata.ScanJpegFile(scratchName);
-  std::string orientation = "Normal";
-  if (metadata.HasExif() && metadata.ImageInfo()->TagIndexByName("Orientation") >= 0) {
-    orientation = metadata.ImageInfo()->TagTextByName("Orientation");
+// The end of a photo's progress line.
+std::string LineEnding(const TPhotoOutcome& outcome, const std::u16string& output) {
+  switch (outcome.kind) {
+    case TPhotoOutcome::TKind::Stored: return " OK";
+    case TPhotoOutcome::TKind::OutputExists: return " skipped: " + ToNarrow(output) + " exists";
+    case TPhotoOutcome::TKind::StoreFailed: return " failed: " + SystemErrorMessage(outcome.systemError);
   }
-  return orientation;
+  return " OK";
 }
 
-// Makes the quarter-size upright copy of one photo. Returns the text that
-// ends its progress line. Errors that end the run pass through.
-std::string ProcessPhoto(const std::u16string& argument, const std::u16string& extension, TWorkBuffers& buffers) {
-  const std::u16string outputName = OutputNameFor(argument, extension);
-  const std::string sourceScratch = ToNarrow(kSourceScratch);
-  auto raster = std::make_unique<TBitmap>();
-  auto jpeg = std::make_unique<TJPEGImage>();
-
-  // A failed copy must not let an old scratch file from an earlier run be
-  // taken for this photo.
-  if (!CopyFileTo(argument, kSourceScratch, false)) {
-    throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(sourceScratch).c_str(),
-                             SystemErrorMessage(LastFileError()).c_str()));
-  }
-  const std::string orientation = OrientationOf(sourceScratch);
-  jpeg->ReadFromFile(sourceScratch);
-  RemoveFile(kSourceScratch);
-  raster->CopyPicture(*jpeg);
-  raster->SetRasterFormat(rf24Bit);
-  ShrinkAndRotate(raster, orientation, buffers);
-  jpeg->CopyPicture(*raster);
-  jpeg->SetEncodeQuality(88);
-  jpeg->WriteToFile(ToNarrow(kOutputScratch));
-
-  if (MoveFileTo(kOutputScratch, outputName)) return " OK";
-  // Never report success for a copy that was not stored, and never leave
-  // the finished scratch file to be mistaken for another photo's.
-  const bool exists = LastFileErrorIsTargetExists();
-  const std::string reason = SystemErrorMessage(LastFileError());
-  RemoveFile(kOutputScratch);
-  return exists ? " skipped: " + ToNarrow(outputName) + " exists" : " failed: " + reason;
-}
-
-void RunLoop(TWorkBuffers& buffers) {
+void RunLoop(TPhotoPipeline& pipeline) {
   const int count = ArgumentCount();
   for (int i = 1; i <= count; ++i) {
     const std::u16string argument = ArgumentAt(i);
@@ -97,7 +56,10 @@ void RunLoop(TWorkBuffers& buffers) {
     console::Flush();
     const std::string extension = ExtensionOf(narrow);
     std::string ending = " OK";
-    if (IsExistingFile(argument) && IsJpegExtension(extension)) ending = ProcessPhoto(argument, ToWide(extension), buffers);
+    if (IsExistingFile(argument) && IsJpegExtension(extension)) {
+      const std::u16string output = OutputNameFor(argument, ToWide(extension));
+      ending = LineEnding(pipeline.Process(argument, output), output);
+    }
     console::WriteLine(ending);
   }
   console::Flush();
@@ -131,14 +93,14 @@ std::u16string OutputNameFor(const std::u16string& argument, const std::u16strin
 
 int RunBatch() {
   try {
-    TWorkBuffers buffers;
+    TPhotoPipeline pipeline;  // the work buffers, before anything is printed
     if (ArgumentCount() > 0) {
       WriteShortBanner();
     } else {
       WriteLongBannerAndUsage();
       console::ReadLine();
     }
-    RunLoop(buffers);
+    RunLoop(pipeline);
     return 0;
   } catch (const Exception& error) {
     console::WriteErrorReport(error.ClassName(), error.Address(), error.Message());

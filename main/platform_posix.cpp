@@ -25,11 +25,11 @@ std::vector<std::u16string>& Arguments() {
   return arguments;
 }
 
-thread_local int lastFileError = 0;
-
-bool Fail(int code) {
-  lastFileError = code;
-  return false;
+TFileResult Failure(int code) {
+  TFileResult result;
+  result.error = code != 0 ? code : EIO;
+  result.targetExists = code == EEXIST;
+  return result;
 }
 
 // Keeps errno across clean-up calls that may change it.
@@ -156,67 +156,65 @@ std::u16string ArgumentAt(int index) {
 bool IsExistingFile(const std::u16string& name) {
   const std::string path = ToNarrow(name);
   struct stat info;
-  if (::stat(path.c_str(), &info) == 0) return S_ISDIR(info.st_mode) ? Fail(EISDIR) : true;
+  if (::stat(path.c_str(), &info) == 0) return !S_ISDIR(info.st_mode);
   const size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
   const std::string pattern = slash == std::string::npos ? path : path.substr(slash + 1);
-  if (!HasWildcard(pattern) || HasWildcard(folder)) return Fail(ENOENT);
+  if (!HasWildcard(pattern) || HasWildcard(folder)) return false;
   DIR* dir = ::opendir(folder.c_str());
-  if (dir == nullptr) return Fail(errno);
-  bool found = false;
+  if (dir == nullptr) return false;
   bool isFile = false;
   while (const dirent* entry = ::readdir(dir)) {
     const std::string entryName = entry->d_name;
     if (entryName == "." || entryName == "..") continue;
     if (::fnmatch(pattern.c_str(), entryName.c_str(), 0) != 0) continue;
-    found = true;
     const std::string full = slash == std::string::npos ? entryName : folder + entryName;
     isFile = ::stat(full.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
     break;
   }
   ::closedir(dir);
-  if (!found) return Fail(ENOENT);
-  return isFile ? true : Fail(EISDIR);
+  return isFile;
 }
 
-bool CopyFileTo(const std::u16string& source, const std::u16string& target, bool failIfExists) {
-  if (!CopyFileBytes(ToNarrow(source), ToNarrow(target), failIfExists)) return Fail(errno);
-  return true;
+bool EntryExists(const std::u16string& name) {
+  struct stat info;
+  return ::lstat(ToNarrow(name).c_str(), &info) == 0;
 }
 
-bool RemoveFile(const std::u16string& name) {
-  if (::unlink(ToNarrow(name).c_str()) != 0) return Fail(errno);
-  return true;
+TFileResult CopyFileTo(const std::u16string& source, const std::u16string& target, bool failIfExists) {
+  if (!CopyFileBytes(ToNarrow(source), ToNarrow(target), failIfExists)) return Failure(errno);
+  return TFileResult::Success();
 }
 
-bool MoveFileTo(const std::u16string& source, const std::u16string& target) {
+TFileResult RemoveFile(const std::u16string& name) {
+  if (::unlink(ToNarrow(name).c_str()) != 0) return Failure(errno);
+  return TFileResult::Success();
+}
+
+TFileResult MoveFileTo(const std::u16string& source, const std::u16string& target) {
   const std::string from = ToNarrow(source);
   const std::string to = ToNarrow(target);
-  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-  if (errno != EINVAL && errno != ENOSYS && errno != EXDEV) return Fail(errno);
+  if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return TFileResult::Success();
+  if (errno != EINVAL && errno != ENOSYS && errno != EXDEV) return Failure(errno);
   if (errno != EXDEV) {
     // The file system cannot rename without replacing: a hard link can.
     if (::link(from.c_str(), to.c_str()) == 0) {
-      if (::unlink(from.c_str()) == 0) return true;
+      if (::unlink(from.c_str()) == 0) return TFileResult::Success();
       ErrnoKeeper keep;
       ::unlink(to.c_str());
-      return Fail(errno);
+      return Failure(errno);
     }
-    if (errno != EXDEV && errno != EPERM && errno != ENOTSUP && errno != EMLINK) return Fail(errno);
+    if (errno != EXDEV && errno != EPERM && errno != ENOTSUP && errno != EMLINK) return Failure(errno);
   }
   // Another file system: copy onto a name that must not exist, then remove
   // the source; if that fails, take the copy back so nothing is doubled.
-  if (!CopyFileBytes(from, to, true)) return Fail(errno);
+  if (!CopyFileBytes(from, to, true)) return Failure(errno);
   if (::unlink(from.c_str()) != 0) {
     ErrnoKeeper keep;
     ::unlink(to.c_str());
-    return Fail(errno);
+    return Failure(errno);
   }
-  return true;
+  return TFileResult::Success();
 }
-
-int LastFileError() { return lastFileError; }
-
-bool LastFileErrorIsTargetExists() { return lastFileError == EEXIST; }
 
 }  // namespace shrinkwell

@@ -28,22 +28,31 @@ int ArgumentCount();
 // when there are fewer arguments.
 std::u16string ArgumentAt(int index);
 
+// What a file operation reports: true on success; on failure the platform's
+// error code and whether it means that the target name was taken. Each
+// result carries its own error, so nothing is read from shared state later.
+struct TFileResult {
+  int error = 0;
+  bool targetExists = false;
+
+  static TFileResult Success() { return {}; }
+  explicit operator bool() const { return error == 0; }
+};
+
 // True when the name (which may hold the wildcards * and ?) finds an entry
 // and the first entry found is not a directory.
 bool IsExistingFile(const std::u16string& name);
+// True when a directory entry of exactly this name exists, of any kind
+// (a dangling link included); no wildcards.
+bool EntryExists(const std::u16string& name);
 // Copies the file's bytes; with failIfExists an existing target makes it
 // fail, otherwise the target is overwritten. A failed copy leaves no partial
 // target behind.
-bool CopyFileTo(const std::u16string& source, const std::u16string& target, bool failIfExists);
-bool RemoveFile(const std::u16string& name);
+TFileResult CopyFileTo(const std::u16string& source, const std::u16string& target, bool failIfExists);
+TFileResult RemoveFile(const std::u16string& name);
 // Renames or, across file systems, copies and removes the source. Never
 // replaces an existing target, also not when one appears meanwhile.
-bool MoveFileTo(const std::u16string& source, const std::u16string& target);
-
-// The platform's error code of the last file operation that failed, and
-// whether it means that the target name already existed.
-int LastFileError();
-bool LastFileErrorIsTargetExists();
+TFileResult MoveFileTo(const std::u16string& source, const std::u16string& target);
 
 // The 8-bit form of a UTF-16 text, as the console and the 8-bit file
 // functions take it (UTF-8 here), and back.

@@ -79,11 +79,4 @@ void TFileStream::Close() {
   if (::close(fd) != 0 && errno != EINTR) throw EWriteError("Stream-Schreibfehler");
 }
 
-std::string ReadWholeFile(const std::string& name) {
-  TFileStream stream(name, TFileStream::Mode::OpenRead);
-  std::string bytes(static_cast<size_t>(stream.Size()), '\0');
-  stream.ReadBuffer(&bytes[0], bytes.size());
-  return bytes;
-}
-
 }  // namespace shrinkwell

@@ -23,7 +23,6 @@ class TFileStream {
 
   int64_t Size() const;
   int64_t Position() const { return position_; }
-  void Seek(int64_t position) { position_ = position; }
 
   // Reads up to count bytes; returns how many arrived (0 at the end).
   size_t Read(void* buffer, size_t count);
@@ -39,8 +38,5 @@ class TFileStream {
   int fd_ = -1;
   int64_t position_ = 0;
 };
-
-// Reads a whole file into a byte string (EFOpenError, EReadError).
-std::string ReadWholeFile(const std::string& name);
 
 }  // namespace shrinkwell

@@ -10,10 +10,10 @@ cmake --build "$root/build" -j"$(nproc)" --target shrinkwell shrinkwell-meta mak
 scratch=$(mktemp -d /tmp/shrinkwell-examples-XXXXXX)
 echo
 echo "Example photos in $scratch:"
-"$root/build/tools/make_example_photos" "$scratch"
+"$root/build/programs/make_example_photos" "$scratch"
 echo
 cd "$scratch"
-"$root/build/main/shrinkwell" "$scratch"/* </dev/null
+"$root/build/programs/shrinkwell" "$scratch"/* </dev/null
 echo
 echo "Result:"
 ls -l "$scratch"

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <filesystem>
 
 #include "fixtures.h"
@@ -42,8 +43,7 @@ TEST(CopyFileTo, OverwritesOnlyWhenAllowed) {
   TempDir dir;
   fixtures::WriteFile(dir / "src", "new bytes");
   fixtures::WriteFile(dir / "dst", "old bytes that are longer");
-  EXPECT_FALSE(CopyFileTo(W(dir / "src"), W(dir / "dst"), true));
-  EXPECT_TRUE(LastFileErrorIsTargetExists());
+  EXPECT_TRUE(CopyFileTo(W(dir / "src"), W(dir / "dst"), true).targetExists);
   EXPECT_EQ(fixtures::ReadFile(dir / "dst"), "old bytes that are longer");
   EXPECT_TRUE(CopyFileTo(W(dir / "src"), W(dir / "dst"), false));
   EXPECT_EQ(fixtures::ReadFile(dir / "dst"), "new bytes");
@@ -90,16 +90,16 @@ TEST(MoveFileTo, NeverReplacesAnExistingTarget) {
   TempDir dir;
   fixtures::WriteFile(dir / "2.$$$", "fresh");
   fixtures::WriteFile(dir / "out+.jpg", "first output");
-  EXPECT_FALSE(MoveFileTo(W(dir / "2.$$$"), W(dir / "out+.jpg")));
-  EXPECT_TRUE(LastFileErrorIsTargetExists());
+  EXPECT_TRUE(MoveFileTo(W(dir / "2.$$$"), W(dir / "out+.jpg")).targetExists);
   EXPECT_EQ(fixtures::ReadFile(dir / "out+.jpg"), "first output");
   EXPECT_EQ(fixtures::ReadFile(dir / "2.$$$"), "fresh");
 
   EXPECT_TRUE(MoveFileTo(W(dir / "2.$$$"), W(dir / "new+.jpg")));
   EXPECT_FALSE(Exists(dir / "2.$$$"));
   EXPECT_EQ(fixtures::ReadFile(dir / "new+.jpg"), "fresh");
-  EXPECT_FALSE(MoveFileTo(W(dir / "2.$$$"), W(dir / "other")));
-  EXPECT_FALSE(LastFileErrorIsTargetExists());
+  const TFileResult missing = MoveFileTo(W(dir / "2.$$$"), W(dir / "other"));
+  EXPECT_EQ(missing.error, ENOENT);
+  EXPECT_FALSE(missing.targetExists);
 }
 
 TEST(MoveFileTo, AcrossFileSystemsCopiesAndStillNeverReplaces) {
@@ -112,8 +112,7 @@ TEST(MoveFileTo, AcrossFileSystemsCopiesAndStillNeverReplaces) {
   const std::string big(5 << 20, 'b');
   fixtures::WriteFile(local / "2.$$$", big);
   fixtures::WriteFile(other / "taken+.jpg", "keep me");
-  EXPECT_FALSE(MoveFileTo(W(local / "2.$$$"), W(other / "taken+.jpg")));
-  EXPECT_TRUE(LastFileErrorIsTargetExists());
+  EXPECT_TRUE(MoveFileTo(W(local / "2.$$$"), W(other / "taken+.jpg")).targetExists);
   EXPECT_EQ(fixtures::ReadFile(other / "taken+.jpg"), "keep me");
   EXPECT_TRUE(Exists(local / "2.$$$"));
 

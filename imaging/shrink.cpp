@@ -71,16 +71,6 @@ void HalveLine(const uint16_t* d, int32_t count, uint8_t* out, size_t step, bool
   }
 }
 
-// Whether the orientation text is exactly one of the three turning texts.
-enum class Turn { None, Half, QuarterClockwise, QuarterCounterClockwise };
-
-Turn TurnFor(const std::string& orientation) {
-  if (orientation == "Rotated 180\xB0") return Turn::Half;
-  if (orientation == "CounterClockwise 90\xB0") return Turn::QuarterClockwise;
-  if (orientation == "Clockwise 90\xB0") return Turn::QuarterCounterClockwise;
-  return Turn::None;
-}
-
 }  // namespace
 
 void HalvePass(const uint8_t* in, size_t inStride, int32_t w, int32_t h, uint8_t* out, size_t outStride) {
@@ -126,55 +116,14 @@ void HalveRasterRows(const TBitmap& raster, const TWorkBuffer& half) {
   }
 }
 
-void ShrinkIntoBuffers(TBitmap& raster, TWorkBuffers& buffers, int32_t& quarterWidth, int32_t& quarterHeight) {
+TQuarterSize ShrinkIntoBuffers(const TBitmap& raster, TWorkBuffers& buffers) {
   const int32_t w = raster.PixelWidth();
   const int32_t h = raster.PixelHeight();
   buffers.EnsureCapacity(w, h);
   const int32_t w2 = w / 2, h2 = h / 2;
   HalveRasterRows(raster, buffers.Half());
   HalvePass(buffers.Half().Data(), buffers.Half().stride, w2, h2, buffers.Quarter().Data(), buffers.Quarter().stride);
-  quarterWidth = w2 / 2;
-  quarterHeight = h2 / 2;
-}
-
-std::unique_ptr<TBitmap> OrientFromBuffer(const TWorkBuffer& quarter, int32_t width, int32_t height,
-                                          const std::string& orientation) {
-  auto result = std::make_unique<TBitmap>();
-  const Turn turn = TurnFor(orientation);
-  const bool quarterTurn = turn == Turn::QuarterClockwise || turn == Turn::QuarterCounterClockwise;
-  result->ChangeHeight(quarterTurn ? width : height);
-  result->ChangeWidth(quarterTurn ? height : width);
-  TCanvas& canvas = result->DrawingSurface();
-  // Every pixel is painted once whatever the order; tiles keep both the
-  // column-major buffer and the bottom-up raster rows in cache.
-  constexpr int32_t kTile = 32;
-  for (int32_t y0 = 0; y0 < height; y0 += kTile) {
-    const int32_t y1 = std::min(height, y0 + kTile);
-    for (int32_t x0 = 0; x0 < width; x0 += kTile) {
-      const int32_t x1 = std::min(width, x0 + kTile);
-      for (int32_t x = x0; x < x1; ++x) {
-        const uint8_t* column = quarter.Data() + static_cast<size_t>(x) * quarter.stride;
-        for (int32_t y = y0; y < y1; ++y) {
-          const uint8_t* p = column + 3 * static_cast<size_t>(y);
-          const TColor colour = static_cast<TColor>(p[0] | (p[1] << 8) | (p[2] << 16));
-          switch (turn) {
-            case Turn::None: canvas.PaintPixel(x, y, colour); break;
-            case Turn::Half: canvas.PaintPixel(width - 1 - x, height - 1 - y, colour); break;
-            case Turn::QuarterClockwise: canvas.PaintPixel(height - 1 - y, x, colour); break;
-            case Turn::QuarterCounterClockwise: canvas.PaintPixel(y, width - 1 - x, colour); break;
-          }
-        }
-      }
-    }
-  }
-  return result;
-}
-
-void ShrinkAndRotate(std::unique_ptr<TBitmap>& raster, const std::string& orientation, TWorkBuffers& buffers) {
-  int32_t w4 = 0, h4 = 0;
-  ShrinkIntoBuffers(*raster, buffers, w4, h4);
-  std::unique_ptr<TBitmap> upright = OrientFromBuffer(buffers.Quarter(), w4, h4, orientation);
-  raster = std::move(upright);  // frees the decoded raster
+  return {w2 / 2, h2 / 2};
 }
 
 }  // namespace shrinkwell

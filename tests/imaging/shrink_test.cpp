@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "graphics.h"
+#include "orientation.h"
 #include "shrink.h"
 
 using namespace shrinkwell;
@@ -82,9 +83,9 @@ Picture PictureOf(TBitmap& raster) {
   return p;
 }
 
-Picture Shrunk(const Picture& source, const std::string& orientation, TWorkBuffers& buffers) {
+Picture Shrunk(const Picture& source, TTurn turn, TWorkBuffers& buffers) {
   auto raster = RasterOf(source);
-  ShrinkAndRotate(raster, orientation, buffers);
+  ShrinkAndRotate(raster, turn, buffers);
   EXPECT_EQ(raster->RasterFormat(), rfDevice);
   return PictureOf(*raster);
 }
@@ -149,7 +150,7 @@ TEST(Shrinker, WholeShrinkMatchesTwoReferencePasses) {
   TWorkBuffers buffers;
   for (auto [w, h] : {std::pair{4, 4}, {5, 5}, {8, 6}, {37, 23}, {260, 130}}) {
     const Picture in = RandomPicture(w, h, static_cast<uint32_t>(w + h));
-    const Picture out = Shrunk(in, "Normal", buffers);
+    const Picture out = Shrunk(in, TTurn::None, buffers);
     EXPECT_EQ(out.w, w / 2 / 2);
     EXPECT_EQ(out.h, h / 2 / 2);
     EXPECT_EQ(out.rgb, ReferencePass(ReferencePass(in)).rgb) << w << "x" << h;
@@ -163,14 +164,14 @@ TEST(Shrinker, OddLastColumnAndRowTakeNoPart) {
   for (int y = 0; y < 8; ++y)
     for (int x = 0; x < 8; ++x)
       for (int c = 0; c < 3; ++c) cut.rgb.push_back(in.At(x, y, c));
-  EXPECT_EQ(Shrunk(in, "Normal", buffers).rgb, Shrunk(cut, "Normal", buffers).rgb);
+  EXPECT_EQ(Shrunk(in, TTurn::None, buffers).rgb, Shrunk(cut, TTurn::None, buffers).rgb);
 }
 
 TEST(Shrinker, OneColourStaysThatColour) {
   TWorkBuffers buffers;
   Picture in{40, 28, {}};
   for (int i = 0; i < 40 * 28; ++i) in.rgb.insert(in.rgb.end(), {201, 7, 255});
-  const Picture out = Shrunk(in, "Clockwise 90\xB0", buffers);
+  const Picture out = Shrunk(in, TTurn::QuarterCounterClockwise, buffers);
   ASSERT_EQ(out.w, 7);
   ASSERT_EQ(out.h, 10);
   for (int y = 0; y < out.h; ++y)
@@ -181,7 +182,7 @@ TEST(Shrinker, TinySourcesGiveAnEmptyRaster) {
   TWorkBuffers buffers;
   for (auto [w, h] : {std::pair{1, 8}, {8, 1}, {2, 8}, {3, 8}, {8, 3}, {1, 1}}) {
     auto raster = RasterOf(RandomPicture(w, h, 1));
-    ShrinkAndRotate(raster, "CounterClockwise 90\xB0", buffers);
+    ShrinkAndRotate(raster, TTurn::QuarterClockwise, buffers);
     EXPECT_TRUE(raster->PixelWidth() == 0 || raster->PixelHeight() == 0) << w << "x" << h;
     EXPECT_EQ(raster->PixelWidth(), h / 4) << "quarter turn swaps the sides";
     EXPECT_EQ(raster->PixelHeight(), w / 4);
@@ -199,7 +200,7 @@ TEST(Orientation, TurnsPutEachPixelInItsPlace) {
     for (int y = 0; y < 2; ++y) quarter.bytes[x * 6 + 3 * y] = static_cast<uint8_t>(10 * x + y);
   auto redAt = [](TBitmap& b, int x, int y) { return b.RowAddress(y)[3 * x + 2]; };
 
-  auto ccw = OrientFromBuffer(quarter, 3, 2, "CounterClockwise 90\xB0");
+  auto ccw = OrientFromBuffer(quarter, 3, 2, TTurn::QuarterClockwise);
   ccw->SetRasterFormat(rf24Bit);
   ASSERT_EQ(ccw->PixelWidth(), 2);
   ASSERT_EQ(ccw->PixelHeight(), 3);
@@ -207,40 +208,53 @@ TEST(Orientation, TurnsPutEachPixelInItsPlace) {
   EXPECT_EQ(redAt(*ccw, 1, 2), 20);  // source (2, 0)
   EXPECT_EQ(redAt(*ccw, 0, 0), 1);   // source (0, 1)
 
-  auto cw = OrientFromBuffer(quarter, 3, 2, "Clockwise 90\xB0");
+  auto cw = OrientFromBuffer(quarter, 3, 2, TTurn::QuarterCounterClockwise);
   cw->SetRasterFormat(rf24Bit);
   EXPECT_EQ(redAt(*cw, 0, 2), 0);
   EXPECT_EQ(redAt(*cw, 0, 0), 20);
   EXPECT_EQ(redAt(*cw, 1, 0), 21);
 
-  auto half = OrientFromBuffer(quarter, 3, 2, "Rotated 180\xB0");
+  auto half = OrientFromBuffer(quarter, 3, 2, TTurn::Half);
   half->SetRasterFormat(rf24Bit);
   ASSERT_EQ(half->PixelWidth(), 3);
   EXPECT_EQ(redAt(*half, 0, 0), 21);  // the source's bottom-right pixel
   EXPECT_EQ(redAt(*half, 2, 1), 0);
 
-  for (const char* unturned : {"Normal", "", "Rotated 180\xB0 ", " Clockwise 90\xB0", "clockwise 90\xB0",
-                               "Clockwise 90\xC2\xB0", "Clockwise 90"}) {
-    auto same = OrientFromBuffer(quarter, 3, 2, unturned);
-    same->SetRasterFormat(rf24Bit);
-    ASSERT_EQ(same->PixelWidth(), 3) << unturned;
-    EXPECT_EQ(redAt(*same, 2, 0), 20) << unturned;
-    EXPECT_EQ(redAt(*same, 0, 1), 1) << unturned;
-  }
+  auto same = OrientFromBuffer(quarter, 3, 2, TTurn::None);
+  same->SetRasterFormat(rf24Bit);
+  ASSERT_EQ(same->PixelWidth(), 3);
+  EXPECT_EQ(redAt(*same, 2, 0), 20);
+  EXPECT_EQ(redAt(*same, 0, 1), 1);
+}
+
+TEST(Orientation, OnlyTheThreeTurningTextsTurnAndOnlyExactly) {
+  const std::pair<const char*, TTurn> cases[] = {
+      {"Rotated 180\xB0", TTurn::Half},
+      {"CounterClockwise 90\xB0", TTurn::QuarterClockwise},
+      {"Clockwise 90\xB0", TTurn::QuarterCounterClockwise},
+      {"Normal", TTurn::None},
+      {"", TTurn::None},
+      {"Rotated 180\xB0 ", TTurn::None},
+      {" Clockwise 90\xB0", TTurn::None},
+      {"clockwise 90\xB0", TTurn::None},
+      {"Clockwise 90\xC2\xB0", TTurn::None},
+      {"Clockwise 90", TTurn::None},
+  };
+  for (const auto& [text, turn] : cases) EXPECT_EQ(TurnForOrientationText(text), turn) << text;
 }
 
 TEST(Shrinker, SourcesBeyondTheInitialCapacityAreShrunkExactly) {
   TWorkBuffers buffers;
   // Wider than 4000, then taller than 4000: the buffers grow and never shrink.
   const Picture wide = RandomPicture(4104, 10, 11);
-  EXPECT_EQ(Shrunk(wide, "Normal", buffers).rgb, ReferencePass(ReferencePass(wide)).rgb);
+  EXPECT_EQ(Shrunk(wide, TTurn::None, buffers).rgb, ReferencePass(ReferencePass(wide)).rgb);
   const Picture tall = RandomPicture(6, 4010, 12);
-  EXPECT_EQ(Shrunk(tall, "Normal", buffers).rgb, ReferencePass(ReferencePass(tall)).rgb);
+  EXPECT_EQ(Shrunk(tall, TTurn::None, buffers).rgb, ReferencePass(ReferencePass(tall)).rgb);
   EXPECT_EQ(buffers.Half().columns, 4104 / 2);
   EXPECT_EQ(buffers.Half().rows, 4010 / 2);
   EXPECT_EQ(buffers.Half().stride, 3u * (4010 / 2));
   EXPECT_EQ(buffers.Quarter().stride, 3u * (4010 / 4));
   // A smaller photo afterwards still uses the grown layout correctly.
   const Picture small = RandomPicture(33, 21, 13);
-  EXPECT_EQ(Shrunk(small, "Normal", buffers).rgb, ReferencePass(ReferencePass(small)).rgb);
+  EXPECT_EQ(Shrunk(small, TTurn::None, buffers).rgb, ReferencePass(ReferencePass(small)).rgb);
 }

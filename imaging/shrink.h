@@ -1,12 +1,9 @@
-// The program's one image operation: shrink a decoded photo to a quarter of
-// its width and height with the fixed 3 x 3 filter applied twice, then turn
-// it upright by its EXIF orientation text.
+// The shrinker: a decoded photo to a quarter of its width and height with the
+// fixed 3 x 3 filter applied twice, through the work buffers.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <string>
 
 #include "work_buffers.h"
 
@@ -35,18 +32,13 @@ void HalvePass(const uint8_t* in, size_t inStride, int32_t w, int32_t h, uint8_t
 // red, top row 0) into HalfBuffer (red, green, blue, column-major).
 void HalveRasterRows(const TBitmap& raster, const TWorkBuffer& half);
 
-// Grows the buffers to the picture and runs both passes. Returns the
-// quarter size; QuarterBuffer holds the picture.
-void ShrinkIntoBuffers(TBitmap& raster, TWorkBuffers& buffers, int32_t& quarterWidth, int32_t& quarterHeight);
+struct TQuarterSize {
+  int32_t width = 0;
+  int32_t height = 0;
+};
 
-// Builds a new device-format raster from QuarterBuffer, turned by the
-// orientation text: "Rotated 180°", "CounterClockwise 90°" and "Clockwise
-// 90°" (degree sign as the byte 0xB0) turn it, every other text leaves it.
-std::unique_ptr<TBitmap> OrientFromBuffer(const TWorkBuffer& quarter, int32_t width, int32_t height,
-                                          const std::string& orientation);
-
-// Shrinks and turns the raster; the caller's raster is consumed and replaced
-// by the new quarter-size upright one.
-void ShrinkAndRotate(std::unique_ptr<TBitmap>& raster, const std::string& orientation, TWorkBuffers& buffers);
+// Grows the buffers to the picture and runs both passes; QuarterBuffer then
+// holds the quarter-size picture.
+TQuarterSize ShrinkIntoBuffers(const TBitmap& raster, TWorkBuffers& buffers);
 
 }  // namespace shrinkwell

@@ -1,0 +1,51 @@
+// One photo from its source file to its stored quarter-size upright copy:
+// copy to the scratch file, metadata scan, read, decode, shrink, turn,
+// encode, move. The pipeline is the only owner of the scratch files "1.$$$"
+// and "2.$$$" in the working directory and of the work buffers.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "work_buffers.h"
+
+namespace shrinkwell {
+
+enum class TPhotoStage { Copy, Metadata, Read, Decode, Shrink, Turn, Encode, Move };
+inline constexpr int kPhotoStageCount = 8;
+
+// What became of a photo that did not end the run.
+struct TPhotoOutcome {
+  enum class TKind {
+    Stored,        // the copy lies under the output name
+    OutputExists,  // the output name was taken; nothing was written
+    StoreFailed,   // the finished copy could not be moved to the output name
+  };
+  TKind kind = TKind::Stored;
+  int systemError = 0;  // StoreFailed: the platform's error code
+};
+
+class TPhotoPipeline {
+ public:
+  // Told the duration of each stage as it ends.
+  using StageObserver = std::function<void(TPhotoStage stage, double seconds)>;
+
+  // Allocates the work buffers; EOutOfMemory when they cannot be had.
+  TPhotoPipeline() = default;
+
+  // For the benchmark, which times the stages of the program's own sequence.
+  void SetStageObserver(StageObserver observer) { observer_ = std::move(observer); }
+
+  // Makes the copy of source under output. An output name that is taken
+  // skips the photo before any work; the move never replaces a file either.
+  // Errors that end the run pass through: a scratch file that cannot be
+  // made or opened (EFOpenError, EFCreateError), a photo that the codec
+  // cannot decode (EJPEG).
+  TPhotoOutcome Process(const std::u16string& source, const std::u16string& output);
+
+ private:
+  TWorkBuffers buffers_;
+  StageObserver observer_;
+};
+
+}  // namespace shrinkwell
