@@ -17,10 +17,18 @@
 namespace shrinkwell {
 
 TJPEGOptions JpegOptionDefaults;
+uint32_t JpegMegapixelLimit = kDefaultMegapixelLimit;
 
 namespace {
 
 constexpr size_t kBufferSize = 4096;
+
+// What libjpeg may take besides the raster: 3 bytes of coefficients per
+// pixel, enough for a progressive 4:2:0 photo at the limit, plus a margin
+// for its small working records.
+long LibraryMemoryLimit() {
+  return static_cast<long>(3 * 1000000ull * JpegMegapixelLimit + (64ull << 20));
+}
 
 uint32_t TickCount() {
   timespec now{};
@@ -429,6 +437,7 @@ void TJPEGImage::Decode() {
       info.progress = &context.progress.pub;
       context.progress.image = this;
       context.UseMemorySource(bytes);
+      info.mem->max_memory_to_use = LibraryMemoryLimit();
       jpeg_read_header(&info, TRUE);
       // The library could decode it, but arithmetic coding is not supported.
       if (info.arith_code) LibraryError(reinterpret_cast<j_common_ptr>(&info), JERR_ARITH_NOTIMPL);
@@ -483,6 +492,13 @@ void TJPEGImage::Decode() {
         buffered = true;
       }
     });
+    // Before any memory in proportion to the picture is taken: a header of
+    // a few bytes can announce 65500 x 65500 pixels.
+    if (static_cast<uint64_t>(info.image_width) * info.image_height > 1000000ull * JpegMegapixelLimit) {
+      throw EOutOfResources(Format("Das Bild ist mit %u x %u Pixeln zu groß: höchstens %u Megapixel "
+                                   "(SHRINKWELL_MAX_MEGAPIXELS)",
+                                   info.image_width, info.image_height, JpegMegapixelLimit));
+    }
     const bool palette8 = info.quantize_colors != FALSE;
     raster.SetRasterFormat(palette8 ? rf8Bit : rf24Bit);
     Progress(TProgressStage::Starting, 0, false, TRect(), std::string());

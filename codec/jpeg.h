@@ -29,6 +29,14 @@ struct TJPEGOptions {
 // Process-wide defaults, written only at program start.
 extern TJPEGOptions JpegOptionDefaults;
 
+// The largest picture that is decoded, in megapixels (millions of pixels):
+// a larger one ends in EOutOfResources, naming its size, before any pixel
+// memory is taken, and libjpeg's own memory (the coefficients of a
+// progressive file) is bounded in proportion. Larger than any camera
+// photo; stitched panoramas may need more. Written only at program start.
+inline constexpr uint32_t kDefaultMegapixelLimit = 400;
+extern uint32_t JpegMegapixelLimit;
+
 // The compressed bytes and what their header told.
 struct TJPEGData {
   std::unique_ptr<std::string> bytes;  // absent: nothing held at all

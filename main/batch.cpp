@@ -1,10 +1,13 @@
 #include "batch.h"
 
+#include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <new>
 
 #include "console.h"
 #include "errors.h"
+#include "jpeg.h"
 #include "photo_pipeline.h"
 #include "system.h"
 #include "wide_names.h"
@@ -42,12 +45,16 @@ std::string LineEnding(const TPhotoOutcome& outcome, const std::u16string& outpu
   switch (outcome.kind) {
     case TPhotoOutcome::TKind::Stored: return " OK";
     case TPhotoOutcome::TKind::OutputExists: return " skipped: " + ToNarrow(output) + " exists";
+    case TPhotoOutcome::TKind::TooSmall: return " skipped: too small";
     case TPhotoOutcome::TKind::StoreFailed: return " failed: " + SystemErrorMessage(outcome.systemError);
   }
   return " OK";
 }
 
-void RunLoop(TPhotoPipeline& pipeline) {
+// Runs the loop; true when every photo's copy was stored or rightly
+// skipped, false when some copy could not be stored.
+bool RunLoop(TPhotoPipeline& pipeline) {
+  bool allStored = true;
   const int count = ArgumentCount();
   for (int i = 1; i <= count; ++i) {
     const std::u16string argument = ArgumentAt(i);
@@ -58,11 +65,28 @@ void RunLoop(TPhotoPipeline& pipeline) {
     std::string ending = " OK";
     if (IsExistingFile(argument) && IsJpegExtension(extension)) {
       const std::u16string output = OutputNameFor(argument, ToWide(extension));
-      ending = LineEnding(pipeline.Process(argument, output), output);
+      const TPhotoOutcome outcome = pipeline.Process(argument, output);
+      if (outcome.kind == TPhotoOutcome::TKind::StoreFailed) allStored = false;
+      ending = LineEnding(outcome, output);
     }
     console::WriteLine(ending);
   }
   console::Flush();
+  return allStored;
+}
+
+// SHRINKWELL_MAX_MEGAPIXELS raises (or lowers) the pixel limit: a whole
+// number of megapixels from 1 up; anything else leaves the default. Above
+// the largest picture JPEG allows it changes nothing more.
+void TakePixelLimitFromEnvironment() {
+  const char* text = std::getenv("SHRINKWELL_MAX_MEGAPIXELS");
+  if (text == nullptr || *text == '\0') return;
+  unsigned long value = 0;
+  for (const char* c = text; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return;
+    value = std::min(value * 10 + static_cast<unsigned long>(*c - '0'), 100000ul);
+  }
+  if (value > 0) JpegMegapixelLimit = static_cast<uint32_t>(value);
 }
 
 }  // namespace
@@ -92,6 +116,7 @@ std::u16string OutputNameFor(const std::u16string& argument, const std::u16strin
 }
 
 int RunBatch() {
+  TakePixelLimitFromEnvironment();
   try {
     TPhotoPipeline pipeline;  // the work buffers, before anything is printed
     if (ArgumentCount() > 0) {
@@ -100,8 +125,9 @@ int RunBatch() {
       WriteLongBannerAndUsage();
       console::ReadLine();
     }
-    RunLoop(pipeline);
-    return 0;
+    // A copy that could not be stored leaves its line and the run goes on,
+    // but a script must be able to tell.
+    return RunLoop(pipeline) ? 0 : 2;
   } catch (const Exception& error) {
     console::WriteErrorReport(error.ClassName(), error.Address(), error.Message());
   } catch (const std::bad_alloc&) {

@@ -6,7 +6,8 @@
 
 namespace shrinkwell {
 
-// The whole program; returns the exit status (0 normal, 1 after the report).
+// The whole program; returns the exit status: 0 after a normal run, 1 after
+// the error report, 2 when some photo's copy could not be stored.
 int RunBatch();
 
 // Decimal digits of value, zero-filled on the left to at least width.

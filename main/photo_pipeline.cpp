@@ -8,6 +8,7 @@
 #include "graphics.h"
 #include "jpeg.h"
 #include "orientation.h"
+#include "scratch_safety.h"
 #include "shrink.h"
 #include "system.h"
 #include "wide_names.h"
@@ -40,6 +41,45 @@ class TStageLaps {
   Clock::time_point last_;
 };
 
+// One scratch name, ours while the scratch lock is held: whatever has the
+// name is removed at once, and what we make under it is removed when this
+// goes, unless it was moved away; an interruption removes it too.
+class TScratchFile {
+ public:
+  TScratchFile(const char16_t* name, const char* narrowName)
+      : name_(name), narrowName_(narrowName), interruption_(narrowName) {
+    staleEntry_ = RemoveFile(name_);
+  }
+  ~TScratchFile() {
+    if (made_) RemoveFile(name_);
+  }
+  TScratchFile(const TScratchFile&) = delete;
+  TScratchFile& operator=(const TScratchFile&) = delete;
+
+  // We made the file: it is ours to remove.
+  void Made() { made_ = true; }
+  // Removed now, or moved away: nothing left to remove.
+  void Gone() { made_ = false; }
+  void Remove() {
+    RemoveFile(name_);
+    made_ = false;
+  }
+  const char16_t* Name() const { return name_; }
+  const char* NarrowName() const { return narrowName_; }
+  // Why a new file cannot be made under the name: what kept the old entry
+  // there (a folder, say) tells more than "exists".
+  int WhyNotMade(const TFileResult& made) const {
+    return made.targetExists && staleEntry_.error != 0 ? staleEntry_.error : made.error;
+  }
+
+ private:
+  const char16_t* name_;
+  const char* narrowName_;
+  TRemovedOnInterrupt interruption_;
+  TFileResult staleEntry_;
+  bool made_ = false;
+};
+
 // The turn that the photo's EXIF Orientation asks for; none without one.
 TTurn TurnOfScratchCopy() {
   TimgData metadata(255);
@@ -48,47 +88,75 @@ TTurn TurnOfScratchCopy() {
   return TurnForOrientationText(metadata.ImageInfo()->TagTextByName("Orientation"));
 }
 
+// Copy, metadata scan and read, through "1.$$$": the photo's bytes in
+// memory and its turn. The copy is made exclusively, so it can never go
+// through a link or into a file that was there before. A failed copy ends
+// the run.
+TTurn ReadThroughScratchCopy(const std::u16string& source, TJPEGImage& jpeg, TStageLaps& laps) {
+  const TScratchLock lock;  // another run in this folder waits here
+  TScratchFile sourceCopy(kSourceScratch, kSourceScratchName);
+  const TFileResult copied = CopyFileTo(source, sourceCopy.Name(), true);
+  if (!copied) {
+    throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(kSourceScratchName).c_str(),
+                             SystemErrorMessage(sourceCopy.WhyNotMade(copied)).c_str()));
+  }
+  sourceCopy.Made();
+  laps.Lap(TPhotoStage::Copy);
+  const TTurn turn = TurnOfScratchCopy();
+  laps.Lap(TPhotoStage::Metadata);
+  jpeg.ReadFromFile(sourceCopy.NarrowName());
+  sourceCopy.Remove();
+  laps.Lap(TPhotoStage::Read);
+  return turn;
+}
+
+// Writes the encoded copy to "2.$$$", then moves it to the output name.
+TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, const std::u16string& source, const std::u16string& output,
+                                    TStageLaps& laps) {
+  jpeg.EnsureEncoded();  // the work, before other runs are kept waiting
+  const TScratchLock lock;
+  TScratchFile outputCopy(kOutputScratch, kOutputScratchName);
+  {
+    TFileStream stream(outputCopy.NarrowName(), TFileStream::Mode::CreateNew);
+    outputCopy.Made();
+    jpeg.WriteToStream(stream);
+    stream.ShareLike(ToNarrow(source));
+    stream.Close();
+  }
+  laps.Lap(TPhotoStage::Encode);
+  const TFileResult moved = MoveFileTo(outputCopy.Name(), output);
+  laps.Lap(TPhotoStage::Move);
+  if (moved) outputCopy.Gone();  // else the finished scratch file goes with outputCopy
+  return moved;
+}
+
 }  // namespace
 
 TPhotoOutcome TPhotoPipeline::Process(const std::u16string& source, const std::u16string& output) {
   // Only a shortcut for a second run over a folder: the no-replace move
-  // below stays the guarantee.
+  // stays the guarantee.
   if (EntryExists(output)) return {TPhotoOutcome::TKind::OutputExists, 0};
 
   TStageLaps laps(observer_);
   auto raster = std::make_unique<TBitmap>();
   auto jpeg = std::make_unique<TJPEGImage>();
-
-  // A failed copy must not let an old scratch file from an earlier run be
-  // taken for this photo.
-  if (const TFileResult copied = CopyFileTo(source, kSourceScratch, false); !copied) {
-    throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(kSourceScratchName).c_str(),
-                             SystemErrorMessage(copied.error).c_str()));
-  }
-  laps.Lap(TPhotoStage::Copy);
-  const TTurn turn = TurnOfScratchCopy();
-  laps.Lap(TPhotoStage::Metadata);
-  jpeg->ReadFromFile(kSourceScratchName);
-  RemoveFile(kSourceScratch);
-  laps.Lap(TPhotoStage::Read);
+  // The scratch names are locked only while a scratch file is in use, so
+  // that a second run in this folder decodes while this one does.
+  const TTurn turn = ReadThroughScratchCopy(source, *jpeg, laps);
   raster->CopyPicture(*jpeg);
   raster->SetRasterFormat(rf24Bit);
   laps.Lap(TPhotoStage::Decode);
+  // A copy of less than one pixel would be a file that no viewer opens.
+  if (raster->PixelWidth() < 4 || raster->PixelHeight() < 4) return {TPhotoOutcome::TKind::TooSmall, 0};
   const TQuarterSize size = ShrinkIntoBuffers(*raster, buffers_);
   laps.Lap(TPhotoStage::Shrink);
   raster = OrientFromBuffer(buffers_.Quarter(), size.width, size.height, turn);  // frees the decoded raster
   laps.Lap(TPhotoStage::Turn);
   jpeg->CopyPicture(*raster);
   jpeg->SetEncodeQuality(88);
-  jpeg->WriteToFile(kOutputScratchName);
-  laps.Lap(TPhotoStage::Encode);
 
-  const TFileResult moved = MoveFileTo(kOutputScratch, output);
-  laps.Lap(TPhotoStage::Move);
+  const TFileResult moved = StoreThroughScratchFile(*jpeg, source, output, laps);
   if (moved) return {TPhotoOutcome::TKind::Stored, 0};
-  // Never leave the finished scratch file to be mistaken for another
-  // photo's.
-  RemoveFile(kOutputScratch);
   if (moved.targetExists) return {TPhotoOutcome::TKind::OutputExists, 0};
   return {TPhotoOutcome::TKind::StoreFailed, moved.error};
 }

@@ -1,7 +1,11 @@
 // One photo from its source file to its stored quarter-size upright copy:
 // copy to the scratch file, metadata scan, read, decode, shrink, turn,
 // encode, move. The pipeline is the only owner of the scratch files "1.$$$"
-// and "2.$$$" in the working directory and of the work buffers.
+// and "2.$$$" in the working directory and of the work buffers. A scratch
+// file is always a new file of our own (whatever had its name is removed
+// first, a planted link included), private to the user, used under a lock
+// that keeps other runs in the same folder out, and gone when the photo is
+// done, an error ends the run, or a signal interrupts it.
 #pragma once
 
 #include <functional>
@@ -19,6 +23,7 @@ struct TPhotoOutcome {
   enum class TKind {
     Stored,        // the copy lies under the output name
     OutputExists,  // the output name was taken; nothing was written
+    TooSmall,      // under 4 pixels wide or high: no picture to store
     StoreFailed,   // the finished copy could not be moved to the output name
   };
   TKind kind = TKind::Stored;
@@ -40,7 +45,8 @@ class TPhotoPipeline {
   // skips the photo before any work; the move never replaces a file either.
   // Errors that end the run pass through: a scratch file that cannot be
   // made or opened (EFOpenError, EFCreateError), a photo that the codec
-  // cannot decode (EJPEG).
+  // cannot decode (EJPEG) or that is larger than the pixel limit
+  // (EOutOfResources), a scratch file that cannot be written (EWriteError).
   TPhotoOutcome Process(const std::u16string& source, const std::u16string& output);
 
  private:

@@ -11,6 +11,19 @@
 
 namespace shrinkwell {
 
+namespace {
+
+// The user's file creation mask, read once before any thread could create
+// a file meanwhile.
+mode_t ReadCreationMask() {
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  return mask;
+}
+const mode_t creationMask = ReadCreationMask();
+
+}  // namespace
+
 TFileStream::TFileStream(const std::string& name, Mode mode) {
   if (mode == Mode::OpenRead) {
     fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
@@ -25,7 +38,8 @@ TFileStream::TFileStream(const std::string& name, Mode mode) {
                                SystemErrorMessage(errno).c_str()));
     }
   } else {
-    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd_ = mode == Mode::CreateNew ? ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
+                                  : ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd_ < 0) {
       throw EFCreateError(Format("Datei \"%s\" kann nicht erstellt werden. %s", ExpandFileName(name).c_str(),
                                  SystemErrorMessage(errno).c_str()));
@@ -70,6 +84,12 @@ void TFileStream::WriteBuffer(const void* buffer, size_t count) {
     done += static_cast<size_t>(put);
     position_ += put;
   }
+}
+
+void TFileStream::ShareLike(const std::string& like) {
+  struct stat info;
+  if (::stat(like.c_str(), &info) != 0) return;  // stays private
+  ::fchmod(fd_, (0666 & ~creationMask) & (info.st_mode | 0600));
 }
 
 void TFileStream::Close() {

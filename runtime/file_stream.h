@@ -10,11 +10,13 @@ namespace shrinkwell {
 class TFileStream {
  public:
   enum class Mode {
-    OpenRead,  // existing file, read only; others may read it too
-    Create,    // new or emptied file, write only
+    OpenRead,   // existing file, read only; others may read it too
+    Create,     // new or emptied file, write only
+    CreateNew,  // a new file of our own: fails when the name is taken (a
+                // link included), readable and writable by the owner only
   };
 
-  // Raises EFOpenError (OpenRead) or EFCreateError (Create) with the
+  // Raises EFOpenError (OpenRead) or EFCreateError (the others) with the
   // expanded name and the system's text when the file cannot be opened.
   TFileStream(const std::string& name, Mode mode);
   ~TFileStream();
@@ -30,6 +32,10 @@ class TFileStream {
   void ReadBuffer(void* buffer, size_t count);
   // Writes all count bytes or raises EWriteError "Stream-Schreibfehler".
   void WriteBuffer(const void* buffer, size_t count);
+  // Opens the file to the access a new file of the user's would have, but
+  // to no more than the file `like` grants: the copy of a private photo
+  // stays private.
+  void ShareLike(const std::string& like);
   // Closes the file; a failure to flush it (a full disk on a network share)
   // raises EWriteError. The destructor closes silently.
   void Close();

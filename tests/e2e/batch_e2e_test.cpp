@@ -17,21 +17,12 @@
 
 using testing_support::ConsoleLines;
 using testing_support::RunProgram;
+using testing_support::Snapshot;
 using testing_support::TempDir;
 
 namespace {
 
 const std::string kProgram = SHRINKWELL_EXE;
-
-// Every file below a folder with its bytes: what a run may or may not touch.
-std::map<std::string, std::string> Snapshot(const std::string& folder) {
-  std::map<std::string, std::string> files;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
-    const std::string relative = std::filesystem::relative(entry.path(), folder).string();
-    files[relative] = entry.is_regular_file() ? fixtures::ReadFile(entry.path().string()) : "<dir>";
-  }
-  return files;
-}
 
 std::string SmallPhoto(uint32_t seed = 1) {
   return fixtures::EncodeJpeg(fixtures::PhotoLikePicture(64, 48, seed), {90, false, false});

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -6,7 +10,9 @@
 #include <vector>
 
 #include "fixtures.h"
+#include "errors.h"
 #include "photo_pipeline.h"
+#include "scratch_safety.h"
 #include "temp_dir.h"
 #include "wide_names.h"
 
@@ -22,9 +28,9 @@ class PhotoPipeline : public testing::Test {
   PhotoPipeline() : previous_(std::filesystem::current_path()) { std::filesystem::current_path(dir_.Path()); }
   ~PhotoPipeline() override { std::filesystem::current_path(previous_); }
 
-  std::u16string Photo(const std::string& name, int width, int height) {
-    dir_.Write(name, fixtures::EncodeJpeg(fixtures::PhotoLikePicture(width, height, 3)));
-    return ToWide(name);
+  std::u16string Photo(const std::string& name, int width, int height, const TempDir* folder = nullptr) {
+    (folder ? *folder : dir_).Write(name, fixtures::EncodeJpeg(fixtures::PhotoLikePicture(width, height, 3)));
+    return ToWide(folder ? *folder / name : name);
   }
   std::vector<std::string> Entries() const {
     std::vector<std::string> names;
@@ -87,4 +93,102 @@ TEST_F(PhotoPipeline, OutputThatAppearsDuringTheWorkIsNeverReplaced) {
   EXPECT_EQ(pipeline_.Process(Photo("a.jpg", 32, 32), u"a+.jpg").kind, TPhotoOutcome::TKind::OutputExists);
   EXPECT_EQ(fixtures::ReadFile(dir_ / "a+.jpg"), "someone else's");
   EXPECT_EQ(Entries(), (std::vector<std::string>{"a+.jpg", "a.jpg"})) << "the finished scratch file must go";
+}
+
+namespace {
+
+mode_t ModeOf(const std::string& path) {
+  struct stat info;
+  return ::lstat(path.c_str(), &info) == 0 ? info.st_mode : 0;
+}
+
+// A file-size limit stands in for a full disk: writes beyond it fail.
+class FileSizeLimit {
+ public:
+  FileSizeLimit() {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, SIG_IGN);
+  }
+  ~FileSizeLimit() { ::setrlimit(RLIMIT_FSIZE, &saved_); }
+  void Set(rlim_t bytes) {
+    rlimit limit = saved_;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+
+ private:
+  rlimit saved_{};
+};
+
+}  // namespace
+
+TEST_F(PhotoPipeline, ScratchCopiesAreFilesOfOurOwnAndAPrivatePhotoStaysPrivate) {
+  const mode_t mask = ::umask(022);
+  ::umask(mask);
+  for (const mode_t sourceMode : {0600, 0644, 0444}) {
+    const std::u16string photo = Photo("p.jpg", 48, 48);
+    ASSERT_EQ(::chmod("p.jpg", sourceMode), 0);
+    pipeline_.SetStageObserver([](TPhotoStage stage, double) {
+      if (stage == TPhotoStage::Copy) {
+        EXPECT_EQ(ModeOf("1.$$$"), S_IFREG | 0600);
+      }
+    });
+    ASSERT_EQ(pipeline_.Process(photo, u"p+.jpg").kind, TPhotoOutcome::TKind::Stored);
+    // What a new file of the user's would be, but never more open than the photo.
+    EXPECT_EQ(ModeOf("p+.jpg"), S_IFREG | ((0666 & ~mask) & (sourceMode | 0600))) << std::oct << sourceMode;
+    std::filesystem::remove("p+.jpg");
+    std::filesystem::remove("p.jpg");
+  }
+}
+
+TEST_F(PhotoPipeline, FullDiskLeavesNoPartialFile) {
+  FileSizeLimit limit;
+  // While "2.$$$" is written: the run ends, and the scratch file goes.
+  pipeline_.SetStageObserver([&limit](TPhotoStage stage, double) {
+    if (stage == TPhotoStage::Turn) limit.Set(100);
+  });
+  EXPECT_THROW(pipeline_.Process(Photo("a.jpg", 256, 256), u"a+.jpg"), EWriteError);
+  limit.Set(RLIM_INFINITY);
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"a.jpg"}));
+
+  // At the move to another file system: the copy is not stored, and no
+  // partial file is left under the output's name or any other.
+  struct stat shm, here;
+  if (::stat("/dev/shm", &shm) != 0 || ::stat(".", &here) != 0 || shm.st_dev == here.st_dev) {
+    GTEST_SKIP() << "no second file system at /dev/shm";
+  }
+  TempDir other("/dev/shm");
+  pipeline_.SetStageObserver([&limit](TPhotoStage stage, double) {
+    if (stage == TPhotoStage::Encode) limit.Set(100);
+  });
+  const TPhotoOutcome outcome = pipeline_.Process(Photo("b.jpg", 256, 256, &other), ToWide(other / "b+.jpg"));
+  limit.Set(RLIM_INFINITY);
+  EXPECT_EQ(outcome.kind, TPhotoOutcome::TKind::StoreFailed);
+  EXPECT_EQ(outcome.systemError, EFBIG);
+  EXPECT_EQ(Entries(), (std::vector<std::string>{"a.jpg"}));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(other.Path()), {}), 1) << "only the photo";
+}
+
+TEST_F(PhotoPipeline, InterruptionAfterEachStageTakesTheScratchFilesAlong) {
+  for (const TPhotoStage stage : {TPhotoStage::Copy, TPhotoStage::Decode, TPhotoStage::Encode, TPhotoStage::Move}) {
+    const std::u16string photo = Photo("a.jpg", 128, 96);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      ::signal(SIGINT, SIG_DFL);  // as from a terminal, whatever the test runner ignores
+      InstallInterruptCleanup();
+      pipeline_.SetStageObserver([stage](TPhotoStage now, double) {
+        if (now == stage) ::raise(SIGINT);
+      });
+      pipeline_.Process(photo, u"a+.jpg");
+      ::_exit(0);  // not interrupted: the test fails below
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << static_cast<int>(stage);
+    // Only after the move is there a copy, and it is whole.
+    const std::vector<std::string> expected =
+        stage == TPhotoStage::Move ? std::vector<std::string>{"a+.jpg", "a.jpg"} : std::vector<std::string>{"a.jpg"};
+    EXPECT_EQ(Entries(), expected) << static_cast<int>(stage);
+    std::filesystem::remove("a+.jpg");
+  }
 }

@@ -188,6 +188,22 @@ std::string InsertSegmentAfterSoi(const std::string& jpeg, uint8_t marker, const
   return jpeg.substr(0, 2) + segment + jpeg.substr(2);
 }
 
+std::string WithFrameSize(const std::string& jpeg, uint16_t width, uint16_t height) {
+  std::string out = jpeg;
+  for (size_t i = 2; i + 9 <= out.size();) {
+    const uint8_t marker = static_cast<uint8_t>(out[i + 1]);
+    if (marker >= 0xC0 && marker <= 0xC2) {
+      out[i + 5] = static_cast<char>(height >> 8);
+      out[i + 6] = static_cast<char>(height & 0xFF);
+      out[i + 7] = static_cast<char>(width >> 8);
+      out[i + 8] = static_cast<char>(width & 0xFF);
+      return out;
+    }
+    i += 2 + (static_cast<uint8_t>(out[i + 2]) << 8 | static_cast<uint8_t>(out[i + 3]));
+  }
+  throw std::invalid_argument("no frame header");
+}
+
 std::string ExifOrientationPayload(uint16_t orientation, bool bigEndian) {
   std::string out("Exif\0\0", 6);
   auto put16 = [&](uint16_t v) {

@@ -54,6 +54,10 @@ bool DecodeJpeg(const std::string& jpeg, RgbPicture& picture);
 // the length field) right after the SOI marker of a JPEG byte string.
 std::string InsertSegmentAfterSoi(const std::string& jpeg, uint8_t marker, const std::string& payload);
 
+// The same file with another size in its frame header: the entropy data then
+// covers only a corner, as in a file that announces more than it holds.
+std::string WithFrameSize(const std::string& jpeg, uint16_t width, uint16_t height);
+
 // A minimal APP1 EXIF payload ("Exif\0\0" + TIFF) holding one directory with
 // the Orientation tag, in Motorola (big-endian) or Intel byte order.
 std::string ExifOrientationPayload(uint16_t orientation, bool bigEndian = true);

@@ -1,6 +1,8 @@
 #include "run_program.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -23,36 +25,64 @@ std::string Slurp(const std::string& path) {
 
 }  // namespace
 
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                     const std::string& workingDirectory, const RunOptions& options) {
-  TempDir io;
-  const std::string inPath = io / "stdin", outPath = io / "stdout", errPath = io / "stderr";
+RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& arguments,
+                               const std::string& workingDirectory, const RunOptions& options)
+    : io_(std::make_unique<TempDir>()), ownStdout_(options.stdoutPath.empty()) {
+  const std::string inPath = *io_ / "stdin", outPath = *io_ / "stdout", errPath = *io_ / "stderr";
   std::ofstream(inPath, std::ios::binary) << options.input;
-  const std::string stdoutPath = options.stdoutPath.empty() ? outPath : options.stdoutPath;
+  const std::string stdoutPath = ownStdout_ ? outPath : options.stdoutPath;
 
   std::vector<char*> argv;
   argv.push_back(const_cast<char*>(program.c_str()));
   for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
-  const pid_t child = ::fork();
-  if (child == 0) {
+  pid_ = ::fork();
+  if (pid_ == 0) {
     const int in = ::open(inPath.c_str(), O_RDONLY);
-    const int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    const int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+    const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (in < 0 || out < 0 || err < 0 || ::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
+    if (options.asOtherUser && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+    // As from a terminal, whatever the test runner ignores.
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
     ::dup2(in, 0);
     ::dup2(out, 1);
     ::dup2(err, 2);
     ::execv(program.c_str(), argv.data());
     ::_exit(127);
   }
+}
+
+RunningProgram::~RunningProgram() {
+  if (pid_ > 0) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+void RunningProgram::Signal(int signal) {
+  if (pid_ > 0) ::kill(pid_, signal);
+}
+
+RunResult RunningProgram::Finish() {
   RunResult result;
   int status = 0;
-  if (child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status)) result.status = WEXITSTATUS(status);
-  if (options.stdoutPath.empty()) result.out = Slurp(outPath);
-  result.err = Slurp(errPath);
+  rusage usage{};
+  if (pid_ > 0 && ::wait4(pid_, &status, 0, &usage) == pid_) {
+    if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+    result.peakKiB = usage.ru_maxrss;
+  }
+  pid_ = -1;
+  if (ownStdout_) result.out = Slurp(*io_ / "stdout");
+  result.err = Slurp(*io_ / "stderr");
   return result;
+}
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                     const std::string& workingDirectory, const RunOptions& options) {
+  return RunningProgram(program, arguments, workingDirectory, options).Finish();
 }
 
 std::vector<std::string> ConsoleLines(const std::string& text) {

@@ -2,13 +2,20 @@
 // with given arguments and standard input, capturing everything it writes.
 #pragma once
 
+#include <sys/types.h>
+
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace testing_support {
 
+class TempDir;
+
 struct RunResult {
   int status = -1;     // exit status, or -1 when it did not exit normally
+  int signal = 0;      // the signal that ended it, if one did
+  long peakKiB = 0;    // its largest resident memory
   std::string out;     // standard output
   std::string err;     // standard error
 };
@@ -16,6 +23,26 @@ struct RunResult {
 struct RunOptions {
   std::string input;              // standard input, then end of file
   std::string stdoutPath;         // redirect standard output here instead (e.g. /dev/full)
+  bool asOtherUser = false;       // run as "nobody" when the tests run as root
+};
+
+// A program started in the background.
+class RunningProgram {
+ public:
+  RunningProgram(const std::string& program, const std::vector<std::string>& arguments,
+                 const std::string& workingDirectory, const RunOptions& options = {});
+  ~RunningProgram();
+  RunningProgram(const RunningProgram&) = delete;
+  RunningProgram& operator=(const RunningProgram&) = delete;
+
+  void Signal(int signal);
+  // Waits for it to end and collects what it wrote.
+  RunResult Finish();
+
+ private:
+  std::unique_ptr<TempDir> io_;
+  bool ownStdout_ = true;
+  pid_t pid_ = -1;
 };
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 
 #include "fixtures.h"
@@ -37,5 +38,20 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// Every entry below a folder with its bytes ("<dir>", "<link> target"): what
+// a run may or may not touch.
+inline std::map<std::string, std::string> Snapshot(const std::string& folder) {
+  std::map<std::string, std::string> entries;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    const std::string relative = std::filesystem::relative(entry.path(), folder).string();
+    if (entry.is_symlink()) {
+      entries[relative] = "<link> " + std::filesystem::read_symlink(entry.path()).string();
+    } else {
+      entries[relative] = entry.is_regular_file() ? fixtures::ReadFile(entry.path().string()) : "<dir>";
+    }
+  }
+  return entries;
+}
 
 }  // namespace testing_support
