@@ -379,9 +379,9 @@ void TJPEGImage::ReadFromFile(const std::string& path) {
   ReadFromStream(stream);
 }
 
-void TJPEGImage::ReadFromStream(TFileStream& stream) { TakeCompressed(stream, stream.Size() - stream.Position()); }
+void TJPEGImage::ReadFromStream(TStream& stream) { TakeCompressed(stream, stream.Size() - stream.Position()); }
 
-void TJPEGImage::TakeCompressed(TFileStream& stream, int64_t count) {
+void TJPEGImage::TakeCompressed(TStream& stream, int64_t count) {
   NewData();
   raster_.reset();
   try {
@@ -567,7 +567,7 @@ void TJPEGImage::WriteToFile(const std::string& path) {
   stream.Close();
 }
 
-void TJPEGImage::WriteToStream(TFileStream& stream) {
+void TJPEGImage::WriteToStream(TStream& stream) {
   EnsureEncoded();
   if (data_->bytes && !data_->bytes->empty()) stream.WriteBuffer(data_->bytes->data(), data_->bytes->size());
 }

@@ -64,10 +64,10 @@ class TJPEGImage final : public TGraphic {
   // Reads the whole file (EFOpenError, EReadError, EJPEG for a bad header).
   void ReadFromFile(const std::string& path);
   // Takes everything from the stream's position to its end.
-  void ReadFromStream(TFileStream& stream);
+  void ReadFromStream(TStream& stream);
   // Reads count bytes, then the header: size, grayscale flag and whether the
   // file has several scans (which sets WriteProgressive).
-  void TakeCompressed(TFileStream& stream, int64_t count);
+  void TakeCompressed(TStream& stream, int64_t count);
   // The same from bytes in memory.
   void TakeCompressed(const std::string& bytes);
 
@@ -82,7 +82,7 @@ class TJPEGImage final : public TGraphic {
   // Creates the file, encodes when no bytes are held, writes them all.
   // A short write or a failed close raises EWriteError.
   void WriteToFile(const std::string& path);
-  void WriteToStream(TFileStream& stream);
+  void WriteToStream(TStream& stream);
   void EnsureEncoded();
   void EncodeRaster();
 

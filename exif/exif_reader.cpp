@@ -547,7 +547,7 @@ bool TimgData::ScanJpegFile(const std::string& name) {
   }
 }
 
-bool TimgData::ScanJpegStream(TFileStream& stream) {
+bool TimgData::ScanJpegStream(TStream& stream) {
   unsigned char start[2];
   if (stream.Read(start, 2) != 2 || start[0] != 0xFF || start[1] != 0xD8) return false;
   sectionCount = 0;
@@ -654,7 +654,7 @@ bool TimgData::ReadTiffFile(const std::string& name) {
   }
 }
 
-bool TimgData::ReadTiffStream(TFileStream& stream) {
+bool TimgData::ReadTiffStream(TStream& stream) {
   char mark[2];
   if (stream.Read(mark, 2) != 2) return false;
   const std::string order(mark, 2);

@@ -15,7 +15,7 @@
 
 namespace shrinkwell {
 
-class TFileStream;
+class TStream;
 class TimgData;
 class TIPTCdata;
 
@@ -147,9 +147,9 @@ class TimgData : public tEndInd {
   // Opening failures (EFOpenError) pass through; any other error ends the
   // scan with false, keeping what was found so far.
   bool ScanJpegFile(const std::string& fileName);
-  bool ScanJpegStream(TFileStream& stream);
+  bool ScanJpegStream(TStream& stream);
   bool ReadTiffFile(const std::string& fileName);
-  bool ReadTiffStream(TFileStream& stream);
+  bool ReadTiffStream(TStream& stream);
   // Picks the reader by the file name's extension; never raises.
   bool ReadMetadataFile(const std::string& fileName);
   void ReadFileInfo(const std::string& fileName);

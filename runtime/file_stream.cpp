@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "errors.h"
 #include "system.h"
@@ -70,9 +72,19 @@ size_t TFileStream::Read(void* buffer, size_t count) {
   return done;
 }
 
-void TFileStream::ReadBuffer(void* buffer, size_t count) {
+void TStream::ReadBuffer(void* buffer, size_t count) {
   if (count != 0 && Read(buffer, count) != count) throw EReadError("Stream-Lesefehler");
 }
+
+size_t TMemoryStream::Read(void* buffer, size_t count) {
+  const size_t at = static_cast<size_t>(position_);
+  const size_t taken = at < size_ ? std::min(count, size_ - at) : 0;
+  if (taken > 0) std::memcpy(buffer, data_ + at, taken);
+  position_ += static_cast<int64_t>(taken);
+  return taken;
+}
+
+void TMemoryStream::WriteBuffer(const void*, size_t) { throw EWriteError("Stream-Schreibfehler"); }
 
 void TFileStream::WriteBuffer(const void* buffer, size_t count) {
   const char* in = static_cast<const char*>(buffer);

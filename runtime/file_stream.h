@@ -1,4 +1,5 @@
-// A file opened by its 8-bit name, read or written whole-buffer at a time.
+// Byte streams read or written whole-buffer at a time: a file opened by its
+// 8-bit name, or bytes in memory.
 #pragma once
 
 #include <cstddef>
@@ -7,7 +8,40 @@
 
 namespace shrinkwell {
 
-class TFileStream {
+class TStream {
+ public:
+  virtual ~TStream() = default;
+
+  virtual int64_t Size() const = 0;
+  int64_t Position() const { return position_; }
+  // Reads up to count bytes; returns how many arrived (0 at the end).
+  virtual size_t Read(void* buffer, size_t count) = 0;
+  // Reads exactly count bytes or raises EReadError "Stream-Lesefehler".
+  void ReadBuffer(void* buffer, size_t count);
+  // Writes all count bytes or raises EWriteError "Stream-Schreibfehler".
+  virtual void WriteBuffer(const void* buffer, size_t count) = 0;
+
+ protected:
+  int64_t position_ = 0;
+};
+
+// Bytes in memory, borrowed for the stream's life and only read: the fuzz
+// targets give the readers their input this way, without a file.
+class TMemoryStream final : public TStream {
+ public:
+  TMemoryStream(const void* data, size_t size) : data_(static_cast<const char*>(data)), size_(size) {}
+
+  int64_t Size() const override { return static_cast<int64_t>(size_); }
+  size_t Read(void* buffer, size_t count) override;
+  // Always EWriteError.
+  void WriteBuffer(const void* buffer, size_t count) override;
+
+ private:
+  const char* data_;
+  size_t size_;
+};
+
+class TFileStream final : public TStream {
  public:
   enum class Mode {
     OpenRead,   // existing file, read only; others may read it too
@@ -23,15 +57,9 @@ class TFileStream {
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
 
-  int64_t Size() const;
-  int64_t Position() const { return position_; }
-
-  // Reads up to count bytes; returns how many arrived (0 at the end).
-  size_t Read(void* buffer, size_t count);
-  // Reads exactly count bytes or raises EReadError "Stream-Lesefehler".
-  void ReadBuffer(void* buffer, size_t count);
-  // Writes all count bytes or raises EWriteError "Stream-Schreibfehler".
-  void WriteBuffer(const void* buffer, size_t count);
+  int64_t Size() const override;
+  size_t Read(void* buffer, size_t count) override;
+  void WriteBuffer(const void* buffer, size_t count) override;
   // Opens the file to the access a new file of the user's would have, but
   // to no more than the file `like` grants: the copy of a private photo
   // stays private.
@@ -42,7 +70,6 @@ class TFileStream {
 
  private:
   int fd_ = -1;
-  int64_t position_ = 0;
 };
 
 }  // namespace shrinkwell
