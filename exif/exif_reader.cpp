@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -15,7 +16,7 @@
 
 namespace shrinkwell {
 
-std::string visitedDirectories;
+std::set<std::pair<int64_t, int64_t>> visitedDirectories;
 bool useConverters = true;
 const char* const valueSeparator = " = ";
 
@@ -38,9 +39,7 @@ std::string CopyBytes(const std::string& data, int64_t pos, int64_t count) {
   return data.substr(static_cast<size_t>(pos - 1), static_cast<size_t>(count < available ? count : available));
 }
 
-std::string VisitKey(int64_t offsetBase, int64_t dirStart) {
-  return "[" + std::to_string(offsetBase) + ":" + std::to_string(dirStart) + "]";
-}
+const char kTooManyTags[] = "Too many tags";
 
 // Restores a reader's content when a nested reading (the maker note) has
 // pointed it elsewhere, whatever way that reading ends.
@@ -63,10 +62,10 @@ bool FileExists(const std::string& fileName) {
 
 }  // namespace
 
-void MarkVisited(int64_t offsetBase, int64_t dirStart) { visitedDirectories += VisitKey(offsetBase, dirStart); }
+void MarkVisited(int64_t offsetBase, int64_t dirStart) { visitedDirectories.emplace(offsetBase, dirStart); }
 
 bool WasVisited(int64_t offsetBase, int64_t dirStart) {
-  return visitedDirectories.find(VisitKey(offsetBase, dirStart)) != std::string::npos;
+  return visitedDirectories.count({offsetBase, dirStart}) != 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -110,8 +109,34 @@ TImageInfo::TImageInfo(TimgData* owner, int buildMode) : owner(owner), buildMode
 }
 
 int TImageInfo::AddTag(const TTagEntry& entry) {
-  if (entry.tag != 0) tags.push_back(entry);
+  if (entry.tag == 0) return TagCount() - 1;
+  if (TagCount() >= kMaxTags) {
+    owner->errorText = kTooManyTags;
+  } else {
+    tags.push_back(entry);
+  }
   return TagCount() - 1;
+}
+
+std::string TImageInfo::TakeValue(const std::string& data, int64_t pos, int64_t count) {
+  // The first bytes of every value are always taken, so that a few huge
+  // values cannot cost the small ones after them; only what lies beyond
+  // counts against the section's budget.
+  constexpr int64_t kAlwaysTaken = 256;
+  if (valueBytesLeft_ < 0) valueBytesLeft_ = 4 * static_cast<int64_t>(content.size()) + 65536;
+  const int64_t beyond = count > kAlwaysTaken ? std::min(count - kAlwaysTaken, valueBytesLeft_) : 0;
+  std::string value = CopyBytes(data, pos, std::min(count, kAlwaysTaken) + beyond);
+  valueBytesLeft_ -= std::max<int64_t>(0, static_cast<int64_t>(value.size()) - kAlwaysTaken);
+  return value;
+}
+
+bool TImageInfo::CountEntry() {
+  if (entriesLeft_ > 0) {
+    --entriesLeft_;
+    return true;
+  }
+  owner->errorText = kTooManyTags;
+  return false;
 }
 
 int TImageInfo::TagIndexByName(const std::string& name) const {
@@ -228,7 +253,7 @@ void TImageInfo::WalkMakerDirectory(const std::string& data, const TTagEntry* ta
     for (int i = 0; i < count; ++i) {
       const int64_t entryPos = dirStart + 2 + 12 * static_cast<int64_t>(i);
       // Maker notes are often cut short: the walk ends where the entries do.
-      if (!Holds(entryPos, 12)) break;
+      if (!Holds(entryPos, 12) || !CountEntry()) break;
       const uint16_t tag = Read16(entryPos);
       const uint16_t type = Read16(entryPos + 2);
       const int32_t components = Read32(entryPos + 4);
@@ -243,8 +268,8 @@ void TImageInfo::WalkMakerDirectory(const std::string& data, const TTagEntry* ta
       // A value that lies wholly inside the note is read from it, one that
       // ends on its last byte included; any other from the EXIF data.
       const bool inside = valuePos >= 1 && valuePos - 1 + byteCount <= dataSize;
-      const std::string raw = inside ? CopyBytes(data, valuePos, byteCount)
-                                     : CopyBytes(owner->GetContent(), fallbackBase + offset, byteCount);
+      const std::string raw = inside ? TakeValue(data, valuePos, byteCount)
+                                     : TakeValue(owner->GetContent(), fallbackBase + offset, byteCount);
 
       const int row = TableIndexOfTag(tag, table, lastIndex);
       const TTagEntry* found = row >= 0 ? &table[row] : nullptr;
@@ -308,6 +333,10 @@ void TImageInfo::AddTextTag(const std::string& name, const std::string& value, u
     entry.valueText = value;
     entry.rawValue = value;
     entry.size = static_cast<int32_t>(value.size());
+    if (TagCount() >= kMaxTags) {
+      owner->errorText = kTooManyTags;
+      return;
+    }
     tags.push_back(std::move(entry));
   } catch (const std::exception&) {
     // A value that cannot be stored is lost.
@@ -382,6 +411,7 @@ void TImageInfo::WalkDirectory(int64_t dirStart, int64_t offsetBase, int64_t len
   // Sub-directories are walked depth first, each at once, on a stack of our
   // own: a chain of thousands of directories must not exhaust the call stack.
   std::vector<Frame> frames;
+  entryRead_.assign(content.size() + 1, false);
   // Ends the directory on top; its parent stores the entry that led to it.
   auto close = [&]() {
     frames.pop_back();
@@ -417,6 +447,14 @@ bool TImageInfo::ReadEntry(std::vector<Frame>& frames) {
     frame.next = frame.count;
     return false;
   }
+  // Entries shared with a directory read before are not read again: the
+  // rest of this one lies there too, or is made to look so by a hostile
+  // file. And a section has only so many entries to read.
+  if (entryRead_[static_cast<size_t>(entryPos)] || !CountEntry()) {
+    frame.next = frame.count;
+    return false;
+  }
+  entryRead_[static_cast<size_t>(entryPos)] = true;
   const int64_t offsetBase = frame.offsetBase;
   const uint16_t tag = Read16(entryPos);
   const uint16_t type = Read16(entryPos + 2);
@@ -426,7 +464,7 @@ bool TImageInfo::ReadEntry(std::vector<Frame>& frames) {
       static_cast<int32_t>(static_cast<uint32_t>(TypeSize(type)) * static_cast<uint32_t>(components));
   if (byteCount == 0) return false;
   const int64_t valuePos = byteCount <= 4 ? entryPos + 8 : Read32(entryPos + 8) + offsetBase;
-  const std::string raw = CopyBytes(content, valuePos, byteCount);
+  const std::string raw = TakeValue(content, valuePos, byteCount);
 
   const bool buildText = buildMode == 2 || buildMode == 255;
   const bool buildTags = buildMode == 4 || buildMode == 255;
@@ -441,15 +479,23 @@ bool TImageInfo::ReadEntry(std::vector<Frame>& frames) {
     } else {
       valueText = FormatTagValue(raw, type, entry.valueMap, entry.formatPattern);
     }
-    if (entry.tag != 0 && entry.converter && useConverters)
-      valueText = entry.converter(valueText);
-    else
+    if (entry.tag != 0 && entry.converter && useConverters) {
+      try {
+        valueText = entry.converter(valueText);
+      } catch (const std::exception& error) {
+        // A value its converter cannot read costs only its own text: it is
+        // shown as a value without a converter, and the walk goes on.
+        owner->errorText = error.what();
+        valueText = PrintableText(valueText);
+      }
+    } else {
       valueText = PrintableText(valueText);
-    if (tag == 0x9286) {  // UserComment: the text after its 8-byte character code
-      comment = TrimText(CopyBytes(raw, 9, static_cast<int64_t>(byteCount) - 9));
+    }
+    if (tag == 0x9286) {  // UserComment: the text after its 8-byte character code, all of it
+      comment = TrimText(CopyBytes(raw, 9, static_cast<int64_t>(byteCount) - 8));
       valueText = comment;
       commentPos = static_cast<int32_t>(valuePos);
-      commentLength = byteCount - 9;
+      commentLength = byteCount - 8;
     }
     if (buildText) infoText += "\r\n" + entry.description + valueSeparator + valueText;
   }
@@ -480,6 +526,10 @@ bool TImageInfo::ReadEntry(std::vector<Frame>& frames) {
       height = RoundToInt32(TagValueNumber(raw, type));
       break;
     case 0x927C: {
+      // Only the first: a file with thousands of maker notes would cost
+      // their number times the section's size.
+      if (makerNoteSeen_) break;
+      makerNoteSeen_ = true;
       makerNote = raw;
       makerNotePos = static_cast<int32_t>(valuePos);
       ContentKeeper keeper(*this);

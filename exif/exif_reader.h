@@ -8,7 +8,9 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tag_dictionary.h"
@@ -47,8 +49,19 @@ struct tSection {
 };
 
 // The result of the EXIF walk: tag list, info text and summary fields.
+//
+// No section can cost more than linear time in its size, whatever its bytes
+// say: each directory entry is read once, however many directories point
+// into it (a directory that reaches an entry read before ends there); only
+// the first maker note is walked; at most kMaxTags entries are read and
+// tags stored per section; and beyond the first 256 bytes of each, the
+// values read may add up to at most four times the section's size plus 64
+// KiB, beyond which they are cut. Real photos stay far below these bounds
+// (a few hundred tags, values of a few kilobytes but for the maker note).
 class TImageInfo : public tEndInd {
  public:
+  static constexpr int kMaxTags = 4096;
+
   TImageInfo(TimgData* owner, int buildMode);
   TImageInfo(const TImageInfo&) = delete;
   TImageInfo& operator=(const TImageInfo&) = delete;
@@ -129,10 +142,21 @@ class TImageInfo : public tEndInd {
   // The MakerNote entry: a TmsInfo decodes the maker's directory. The result
   // says whether a maker was recognised and its directory walked.
   bool DecodeMakerNote();
+  // The count bytes of data from 1-based position pos, cut at the end of
+  // data and at what is left of the section's value budget.
+  std::string TakeValue(const std::string& data, int64_t pos, int64_t count);
+  // Counts one entry read; false (and the problem recorded) when the
+  // section has had its share.
+  bool CountEntry();
 
   std::vector<TTagEntry> tags;
   TimgData* owner;
   int buildMode;
+  // The bounds on the work of one section.
+  std::vector<bool> entryRead_;  // by 1-based position in the EXIF data
+  int entriesLeft_ = kMaxTags;
+  int64_t valueBytesLeft_ = -1;  // set when the walk starts
+  bool makerNoteSeen_ = false;
 };
 
 // The per-file metadata reader.
@@ -195,7 +219,9 @@ class TimgData : public tEndInd {
 };
 
 // Process-wide state of the reader; one reader works at a time.
-extern std::string visitedDirectories;  // keys "[base:start]" since the last TImageInfo was created
+// (offset base, start) of the directories walked since the last TImageInfo
+// was created.
+extern std::set<std::pair<int64_t, int64_t>> visitedDirectories;
 extern bool useConverters;
 extern const char* const valueSeparator;  // " = "
 // What TagByName gives for a name that is not stored: every field empty.

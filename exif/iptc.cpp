@@ -1,7 +1,9 @@
 #include "iptc.h"
 
 #include <algorithm>
+#include <map>
 #include <memory>
+#include <unordered_set>
 
 #include "errors.h"
 #include "exif_reader.h"
@@ -306,14 +308,47 @@ void TIPTCdata::ParseIptc(const std::string& text) {
   }
   if (pos == 0) return;
 
+  // A list dataset repeated thousands of times (a photo with thousands of
+  // keywords) is merged in one pass: merging each into the written list
+  // again would cost their number times the list's length.
+  struct TList {
+    int index;
+    std::vector<std::string> items;
+    std::unordered_set<std::string> seen;  // upper case
+  };
+  std::map<std::string, TList> lists;  // by upper-case name
   while (pos < length - 2) {
     const TTagEntry entry = ReadDataset(text, pos);
     // Only the table's list rows (record 2) merge; a record-8 dataset of
     // the same number is kept like any other.
-    if (entry.iptcRecord == 2 && IsListDataset(entry.tag))
-      AppendListValue(entry.name, entry.valueText);
-    else
+    if (entry.iptcRecord != 2 || !IsListDataset(entry.tag)) {
       AddDataset(entry);
+      continue;
+    }
+    const std::string key = UpperText(entry.name);
+    auto found = lists.find(key);
+    if (found == lists.end()) {
+      const int index = AppendListValue(entry.name, entry.valueText);
+      TList list{index, {}, {}};
+      if (index >= 0) list.items = ReadCommaText(datasets[static_cast<size_t>(index)].valueText);
+      for (const std::string& item : list.items) list.seen.insert(UpperText(item));
+      lists.emplace(key, std::move(list));
+      continue;
+    }
+    TList& list = found->second;
+    if (entry.valueText.empty() || list.index < 0) continue;
+    for (const std::string& raw : ReadCommaText(entry.valueText)) {
+      std::string item = TrimText(raw);
+      if (list.seen.insert(UpperText(item)).second) list.items.push_back(std::move(item));
+    }
+    // As the written list would read back: one empty item is no item.
+    if (list.items.size() == 1 && list.items[0].empty()) {
+      list.items.clear();
+      list.seen.clear();
+    }
+  }
+  for (const auto& [key, list] : lists) {
+    if (list.index >= 0) datasets[static_cast<size_t>(list.index)].valueText = WriteCommaText(list.items);
   }
 }
 

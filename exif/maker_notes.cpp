@@ -478,10 +478,9 @@ std::string CanonShotInfoText(const std::string& text) { return SettingLines(tex
 std::string CanonCustomFunctionsText(const std::string& text) {
   keepPlainValue = true;
   std::string lines;
-  const int elements = SeparatorCount(text, ",") + 1;
-  for (int k = 1; k <= elements; ++k) {
+  for (const std::string& item : TextItems(text, ",")) {
     int32_t value = 0;
-    if (!ParseInt32(TrimText(TextItem(text, ",", k)), value)) continue;
+    if (!ParseInt32(TrimText(item), value)) continue;
     const int32_t function = value / 256;
     if (function < 1 || function > 15) continue;
     const Setting& s = kCustomFunctions[function - 1];

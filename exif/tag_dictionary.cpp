@@ -511,11 +511,11 @@ std::string UserCommentText(const std::string& text) { return text.size() > 8 ? 
 
 std::string UnicodeByteText(const std::string& text) {
   std::string result;
-  const int commas = SeparatorCount(text, ",");
-  for (int k = 1; k <= commas; k += 2) {
+  const std::vector<std::string> items = TextItems(text, ",");
+  // Every other item, up to the last comma: the low bytes of UTF-16 units.
+  for (size_t k = 0; k + 1 < items.size(); k += 2) {
     int32_t v = 0;
-    if (!ParseInt32(TextItem(text, ",", k), v))
-      throw EInvalidOperation(Format("'%s' ist keine ganze Zahl", TextItem(text, ",", k).c_str()));
+    if (!ParseInt32(items[k], v)) throw EInvalidOperation(Format("'%s' ist keine ganze Zahl", items[k].c_str()));
     if ((v & 0xFF) != 0) result += static_cast<char>(v & 0xFF);
   }
   return result;
@@ -534,9 +534,28 @@ std::string TextAfter(const std::string& text, const std::string& separator) {
 }
 
 std::string TextItem(const std::string& text, const std::string& separator, int k) {
-  std::string rest = text;
-  for (int i = 1; i < k; ++i) rest = TextAfter(rest, separator);
-  return TextBefore(rest, separator);
+  if (separator.empty()) return text;
+  // Found in place: item k of a long list costs its position, not k copies.
+  size_t from = 0;
+  for (int i = 1; i < k; ++i) {
+    const size_t at = text.find(separator, from);
+    if (at == std::string::npos) return std::string();
+    from = at + separator.size();
+  }
+  const size_t end = text.find(separator, from);
+  return text.substr(from, end == std::string::npos ? std::string::npos : end - from);
+}
+
+std::vector<std::string> TextItems(const std::string& text, const std::string& separator) {
+  std::vector<std::string> items;
+  if (separator.empty()) return {text};
+  size_t from = 0;
+  for (size_t at = text.find(separator); at != std::string::npos; at = text.find(separator, from)) {
+    items.push_back(text.substr(from, at - from));
+    from = at + separator.size();
+  }
+  items.push_back(text.substr(from));
+  return items;
 }
 
 int SeparatorCount(const std::string& text, const std::string& separator) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace shrinkwell {
 
@@ -77,6 +78,8 @@ std::string UnicodeByteText(const std::string& text);
 std::string TextBefore(const std::string& text, const std::string& separator);
 std::string TextAfter(const std::string& text, const std::string& separator);
 std::string TextItem(const std::string& text, const std::string& separator, int k);  // k counted from 1
+// All items, in one pass; an empty separator gives the text as one item.
+std::vector<std::string> TextItems(const std::string& text, const std::string& separator);
 int SeparatorCount(const std::string& text, const std::string& separator);
 
 // A decimal 32-bit integer with an optional sign. Leading blanks are allowed,

@@ -11,19 +11,34 @@
 
 namespace {
 
-// The reader's lines end in CR LF and its texts are single-byte.
-void PrintLines(const std::string& text) {
-  std::string line;
-  for (char c : text) {
-    if (c == '\r') continue;
-    if (c == '\n') {
-      if (!line.empty()) std::printf("  %s\n", shrinkwell::AnsiToUtf8(line).c_str());
-      line.clear();
+// Control characters inside a value are shown, not acted upon: a NUL
+// would end the printed text and hide the rest of the value.
+std::string Visible(const std::string& line) {
+  static const char* const kNamed[32] = {"\\0", nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                         nullptr, "\\t", "\\n", nullptr, nullptr, "\\r"};
+  std::string shown;
+  for (char c : line) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 32 && byte != 127) {
+      shown += c;
+    } else if (byte < 32 && kNamed[byte] != nullptr) {
+      shown += kNamed[byte];
     } else {
-      line += c;
+      shown += shrinkwell::Format("\\x%02X", byte);
     }
   }
-  if (!line.empty()) std::printf("  %s\n", shrinkwell::AnsiToUtf8(line).c_str());
+  return shrinkwell::AnsiToUtf8(shown);
+}
+
+// The reader's lines end in CR LF and its texts are single-byte.
+void PrintLines(const std::string& text) {
+  size_t from = 0;
+  while (from < text.size()) {
+    size_t end = text.find("\r\n", from);
+    if (end == std::string::npos) end = text.size();
+    if (end > from) std::printf("  %s\n", Visible(text.substr(from, end - from)).c_str());
+    from = end + 2;
+  }
 }
 
 }  // namespace

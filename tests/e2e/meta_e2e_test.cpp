@@ -32,15 +32,20 @@ TEST(MetaViewer, ReadsEveryCorpusFileWithoutHarm) {
 }
 
 TEST(MetaViewer, ShowsMakerNotesAndIptcDatasetsAsWritten) {
-  const std::string iptc = kCorpus + "/makernotes/IPTC.jpg", canon = kCorpus + "/cameras/Canon_PowerShot_S40.jpg";
-  if (!std::filesystem::exists(iptc) || !std::filesystem::exists(canon)) GTEST_SKIP() << "no corpus";
+  const std::string iptc = kCorpus + "/makernotes/IPTC.jpg", canon = kCorpus + "/cameras/Canon_PowerShot_S40.jpg",
+                    ricoh = kCorpus + "/makernotes/Ricoh2.jpg";
+  for (const std::string& file : {iptc, canon, ricoh}) {
+    if (!std::filesystem::exists(file)) GTEST_SKIP() << "no corpus at " << kCorpus;
+  }
   TempDir dir;
-  const auto run = RunProgram(kMeta, {iptc, canon}, dir.Path());
+  const auto run = RunProgram(kMeta, {iptc, canon, ricoh}, dir.Path());
   ASSERT_EQ(run.status, 0);
   for (const char* line : {"  City = Kingston\n", "  Country/Primary Location Name = Canada\n",
                            "  Supplemental category = amazing,image,utilities\n", "  Image caption = A witty caption\n",
                            "  Model = Canon PowerShot S40\n", "  Exposure Time = 1/500 sec\n", "  makerText:\n",
-                           "  Compression Rate = SuperFine\n"}) {
+                           "  Compression Rate = SuperFine\n",
+                           // NUL bytes inside a value are shown, and the rest of the value with them.
+                           "  User Comment = GCM_TAG\\0Information\\0Roundabout\\0No\\0Good\\0E"}) {
     EXPECT_NE(run.out.find(line), std::string::npos) << line;
   }
 }

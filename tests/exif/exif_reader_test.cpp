@@ -1,5 +1,7 @@
 // The section scanner and the directory walk, on files built byte by byte.
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <unistd.h>
 
 #include <clocale>
@@ -169,7 +171,7 @@ TEST_F(ExifReader, AsciiAndUndefinedValueTexts) {
   EXPECT_GT(info.dateTimeOriginalPos, info.dateTimePos);
   EXPECT_EQ(info.comment, "Hello");
   EXPECT_EQ(info.TagTextByName("UserComment"), "Hello");
-  EXPECT_EQ(info.commentLength, static_cast<int>(kAsciiCode.size() + 10 - 9));
+  EXPECT_EQ(info.commentLength, static_cast<int>(kAsciiCode.size() + 10 - 8));
   EXPECT_EQ(info.TagTextByName("ComponentsConfiguration"), "YCbCr");
   EXPECT_EQ(info.TagTextByName("Flash"), "On, auto mode");
   EXPECT_EQ(info.flash, 0x19);
@@ -269,23 +271,45 @@ TEST_F(ExifReader, LongChainOfDirectoriesDoesNotExhaustTheStack) {
   EXPECT_EQ(reader->errorText, "");
 }
 
-TEST_F(ExifReader, ConverterErrorsLoseTheRestOfTheirDirectory) {
+TEST_F(ExifReader, ConverterErrorsCostOnlyTheirOwnEntry) {
+  // A Flash value stored as two numbers: its converter fails. The entry
+  // shows the plain text, the error is recorded, and the Orientation after
+  // it still counts, in a sub-directory and in the first one.
   TiffBuilder tiff(true);
   const size_t first = tiff.AddDirectory({Long(0x8769, {0}), Short(0x0112, {8})});
   const size_t exif = tiff.AddDirectory({Rational(0x829D, {4, 1}), Short(0x9209, {16, 0}), Rational(0x829A, {1, 8})});
   tiff.Patch32(TiffBuilder::ValueField(first, 0), static_cast<uint32_t>(exif));
   auto reader = ScanTiff(tiff);
   EXPECT_TRUE(scanResult);
-  EXPECT_EQ(TagNames(*reader->ImageInfo()), "FNumber;ExifOffset;Orientation;");
+  EXPECT_EQ(TagNames(*reader->ImageInfo()), "FNumber;Flash;ExposureTime;ExifOffset;Orientation;");
+  EXPECT_EQ(reader->ImageInfo()->TagTextByName("Flash"), "16, 0");
+  EXPECT_NE(reader->errorText, "");
 
-  // In the first directory the error ends the walk and the scan.
   TiffBuilder flat(true);
-  flat.AddDirectory({Short(0x0112, {6}), Short(0x9209, {16, 0}), Ascii(0x0131, std::string("late\0", 5))});
+  flat.AddDirectory({Short(0x9209, {16, 0}), Short(0x0112, {6}), Ascii(0x0131, std::string("late\0", 5))});
   auto flatReader = ScanTiff(flat);
-  EXPECT_FALSE(scanResult);
-  ASSERT_TRUE(flatReader->HasExif());
-  EXPECT_EQ(TagNames(*flatReader->ImageInfo()), "Orientation;");
+  EXPECT_TRUE(scanResult);
+  EXPECT_EQ(TagNames(*flatReader->ImageInfo()), "Flash;Orientation;Software;");
+  EXPECT_EQ(flatReader->ImageInfo()->TagTextByName("Orientation"), "CounterClockwise 90\xB0");
   EXPECT_NE(flatReader->errorText, "");
+}
+
+TEST_F(ExifReader, OverlappingDirectoriesAreReadOnceAndTagsCapped) {
+  // 40 directories share an array of 100 entries: each entry is read once.
+  auto shared = Scan(JpegHead({Segment(0xE1, OverlappingDirectoriesExif(40, 100))}));
+  EXPECT_EQ(shared->ImageInfo()->TagCount(), 100 + 40);
+  // 450 of them over 5000 entries would be 2 million tags: the cap ends it.
+  auto bomb = Scan(JpegHead({Segment(0xE1, OverlappingDirectoriesExif(450, 5000))}));
+  EXPECT_EQ(bomb->ImageInfo()->TagCount(), TImageInfo::kMaxTags);
+  EXPECT_EQ(bomb->errorText, "Too many tags");
+  EXPECT_LT(std::count(bomb->ImageInfo()->infoText.begin(), bomb->ImageInfo()->infoText.end(), '\n'),
+            TImageInfo::kMaxTags + 10);
+}
+
+TEST_F(ExifReader, UserCommentWithoutPaddingKeepsItsLastCharacter) {
+  TiffBuilder tiff(false);
+  tiff.AddDirectory({Undefined(0x9286, kAsciiCode + "Hi")});
+  EXPECT_EQ(ScanTiff(tiff)->ImageInfo()->comment, "Hi");
 }
 
 TEST_F(ExifReader, MakerNoteIsKeptAndTheWalkGoesOn) {

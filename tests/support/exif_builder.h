@@ -178,4 +178,40 @@ inline std::string DirectoryBlock(const std::vector<Entry>& entries, bool bigEnd
   return scratch.Data().substr(dir);
 }
 
+
+// An APP1 payload whose first directory points at `directories` directories
+// that all lie in one shared array of `entries` entries, each starting one
+// entry further in: every entry of the array belongs to up to `directories`
+// directories at once.
+inline std::string OverlappingDirectoriesExif(int directories, int entries) {
+  TiffBuilder tiff(true);
+  std::vector<Entry> pointers;
+  for (int k = 0; k < directories; ++k) pointers.push_back(Long(0x8769, {0}));
+  const size_t first = tiff.AddDirectory(pointers);
+  // Directory k starts two bytes before entry k of the array: its entry
+  // count is the last two bytes of entry k - 1's value field, which a SHORT
+  // value leaves free.
+  const size_t array = tiff.Size() + 2;
+  tiff.Append(tiff.Number(static_cast<uint32_t>(entries), 2));
+  for (int j = 0; j < entries; ++j) {
+    tiff.Append(tiff.Number(0x0100, 2) + tiff.Number(3, 2) + tiff.Number(1, 4) + tiff.Number(640, 2) +
+                tiff.Number(static_cast<uint32_t>(entries - j - 1), 2));
+  }
+  for (int k = 0; k < directories; ++k) {
+    tiff.Patch32(TiffBuilder::ValueField(first, k), static_cast<uint32_t>(array + 12 * static_cast<size_t>(k) - 2));
+  }
+  return tiff.ExifPayload();
+}
+
+// An APP13 payload with `count` keyword datasets, all different.
+inline std::string IptcKeywordsPayload(int count) {
+  std::string datasets;
+  for (int k = 0; k < count; ++k) {
+    std::string keyword;
+    for (int rest = k; keyword.empty() || rest > 0; rest /= 36) keyword += "0123456789abcdefghijklmnopqrstuvwxyz"[rest % 36];
+    datasets += IptcDataset(2, 25, keyword);
+  }
+  return PhotoshopIptcPayload(datasets);
+}
+
 }  // namespace exiftest
