@@ -22,6 +22,7 @@ uint32_t JpegMegapixelLimit = kDefaultMegapixelLimit;
 namespace {
 
 constexpr size_t kBufferSize = 4096;
+constexpr int kMaxScans = 500;
 
 // What libjpeg may take besides the raster: 3 bytes of coefficients per
 // pixel, enough for a progressive 4:2:0 photo at the limit, plus a margin
@@ -258,6 +259,14 @@ struct Compressor : CodecContext {
 
 void CodecContext::ProgressMonitor(j_common_ptr info) {
   CodecContext& context = Of(info);
+  // Every scan of a progressive file passes over the whole picture: a few
+  // bytes per scan could make a small file cost minutes. Real files have
+  // a dozen scans.
+  if (info->is_decompressor && reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans) {
+    context.pending = std::make_exception_ptr(
+        EOutOfResources(Format("Die JPEG-Datei hat mehr als %d Scans", kMaxScans)));
+    LeaveIfPending(info);
+  }
   Progress& progress = context.progress;
   if (progress.image == nullptr) return;
   const uint32_t now = TickCount();

@@ -163,6 +163,19 @@ TEST(JpegDecode, ProgressiveFilesSetWriteProgressiveAndDecode) {
   EXPECT_FALSE(image.WriteProgressive());
 }
 
+TEST(JpegDecode, ProgressiveFileWithHundredsOfScansIsRefused) {
+  // The last scan repeated: each pass goes over the whole picture again.
+  const std::string jpeg = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(64, 64, 3), {90, true});
+  const size_t lastScan = jpeg.rfind("\xFF\xDA");
+  const std::string scan = jpeg.substr(lastScan, jpeg.size() - 2 - lastScan);
+  std::string many = jpeg.substr(0, jpeg.size() - 2);
+  for (int k = 0; k < 600; ++k) many += scan;
+  many += "\xFF\xD9";
+  TJPEGImage image;
+  image.TakeCompressed(many);
+  EXPECT_THROW(image.DecodedRaster(), EOutOfResources);
+}
+
 TEST(JpegDecode, GrayscaleKeepsExactLevelsAndDithersBetweenOthers) {
   struct Case {
     uint8_t gray;
