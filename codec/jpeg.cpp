@@ -313,8 +313,8 @@ std::vector<TPaletteEntry> PaletteFromColourMap(const jpeg_decompress_struct& in
 
 // Four-component output to blue, green, red. Files with an Adobe marker
 // store the inks inverted.
-void CmykToBgr(const uint8_t* in, uint8_t* out, size_t width, bool inverted) {
-  for (size_t x = 0; x < width; ++x, in += 4, out += 3) {
+void CmykToBgr(const uint8_t* in, uint8_t* out, size_t width, bool inverted, size_t pixelBytes) {
+  for (size_t x = 0; x < width; ++x, in += 4, out += pixelBytes) {
     int c = in[0], m = in[1], y = in[2], k = in[3];
     if (!inverted) {
       c = 255 - c;
@@ -328,6 +328,78 @@ void CmykToBgr(const uint8_t* in, uint8_t* out, size_t width, bool inverted) {
   }
 }
 
+// The decoding parameters of a read header: output in raster order (blue
+// first), fixed methods, the image's options. Inside a guarded call.
+void SetUpDecoding(jpeg_decompress_struct& info, const TJPEGOptions& options, bool& cmyk) {
+  // The library could decode it, but arithmetic coding is not supported.
+  if (info.arith_code) LibraryError(reinterpret_cast<j_common_ptr>(&info), JERR_ARITH_NOTIMPL);
+  switch (info.jpeg_color_space) {
+    case JCS_GRAYSCALE:
+      break;
+    case JCS_YCbCr:
+    case JCS_RGB:
+      // Blue first, as raster rows hold it.
+      info.out_color_space = JCS_EXT_BGR;
+      break;
+    case JCS_CMYK:
+    case JCS_YCCK:
+      info.out_color_space = JCS_CMYK;
+      cmyk = true;
+      break;
+    default:
+      // Two components, or more than four: no row could hold them.
+      LibraryError(reinterpret_cast<j_common_ptr>(&info), JERR_CONVERSION_NOTIMPL);
+  }
+  // Fixed whatever the library's own defaults are.
+  info.dct_method = JDCT_FLOAT;
+  info.do_fancy_upsampling = TRUE;
+  info.dither_mode = JDITHER_FS;
+  info.two_pass_quantize = TRUE;
+
+  info.scale_num = 1;
+  info.scale_denom = 1u << options.ScaleShift;
+  info.do_block_smoothing = options.BlockSmoothing ? TRUE : FALSE;
+  if (options.GrayMode) {
+    info.out_color_space = JCS_GRAYSCALE;
+    cmyk = false;
+  }
+  if (!cmyk && (options.DecodeFormat == dfPalette8 || info.out_color_space == JCS_GRAYSCALE)) {
+    info.quantize_colors = TRUE;
+    info.desired_number_of_colors = 236;
+  }
+  if (options.SpeedMode == smBestSpeed) {
+    info.dct_method = JDCT_IFAST;
+    info.two_pass_quantize = FALSE;
+    info.dither_mode = JDITHER_ORDERED;
+  }
+}
+
+// Before any memory in proportion to the picture is taken: a header of a
+// few bytes can announce 65500 x 65500 pixels.
+void CheckPixelLimit(const jpeg_decompress_struct& info) {
+  if (static_cast<uint64_t>(info.image_width) * info.image_height > 1000000ull * JpegMegapixelLimit) {
+    throw EOutOfResources(Format("Das Bild ist mit %u x %u Pixeln zu groß: höchstens %u Megapixel "
+                                 "(SHRINKWELL_MAX_MEGAPIXELS)",
+                                 info.image_width, info.image_height, JpegMegapixelLimit));
+  }
+}
+
+// Palette indices to blue, green, red, as an 8-bit raster converts them to
+// 24 bits: an index beyond the palette comes out black.
+void IndicesToBgr(const uint8_t* in, uint8_t* out, size_t width, const std::vector<TPaletteEntry>& palette,
+                  size_t pixelBytes) {
+  for (size_t x = 0; x < width; ++x, out += pixelBytes) {
+    if (in[x] < palette.size()) {
+      const TPaletteEntry& entry = palette[in[x]];
+      out[0] = entry.blue;
+      out[1] = entry.green;
+      out[2] = entry.red;
+    } else {
+      out[0] = out[1] = out[2] = 0;
+    }
+  }
+}
+
 // Reads every remaining output row of the pass straight into raster memory,
 // one row per library call.
 void ReadRows(Decompressor& context, uint8_t* top, ptrdiff_t step, bool cmyk) {
@@ -338,7 +410,7 @@ void ReadRows(Decompressor& context, uint8_t* top, ptrdiff_t step, bool cmyk) {
       uint8_t* row = top + step * static_cast<ptrdiff_t>(y);
       JSAMPROW target = cmyk ? context.cmykRow.data() : row;
       if (jpeg_read_scanlines(&info, &target, 1) != 1) break;
-      if (cmyk) CmykToBgr(context.cmykRow.data(), row, info.output_width, info.saw_Adobe_marker);
+      if (cmyk) CmykToBgr(context.cmykRow.data(), row, info.output_width, info.saw_Adobe_marker, 3);
     }
   });
 }
@@ -448,47 +520,7 @@ void TJPEGImage::Decode() {
       context.UseMemorySource(bytes);
       info.mem->max_memory_to_use = LibraryMemoryLimit();
       jpeg_read_header(&info, TRUE);
-      // The library could decode it, but arithmetic coding is not supported.
-      if (info.arith_code) LibraryError(reinterpret_cast<j_common_ptr>(&info), JERR_ARITH_NOTIMPL);
-      switch (info.jpeg_color_space) {
-        case JCS_GRAYSCALE:
-          break;
-        case JCS_YCbCr:
-        case JCS_RGB:
-          // Blue first, as raster rows hold it.
-          info.out_color_space = JCS_EXT_BGR;
-          break;
-        case JCS_CMYK:
-        case JCS_YCCK:
-          info.out_color_space = JCS_CMYK;
-          cmyk = true;
-          break;
-        default:
-          // Two components, or more than four: no row could hold them.
-          LibraryError(reinterpret_cast<j_common_ptr>(&info), JERR_CONVERSION_NOTIMPL);
-      }
-      // Fixed whatever the library's own defaults are.
-      info.dct_method = JDCT_FLOAT;
-      info.do_fancy_upsampling = TRUE;
-      info.dither_mode = JDITHER_FS;
-      info.two_pass_quantize = TRUE;
-
-      info.scale_num = 1;
-      info.scale_denom = 1u << options_.ScaleShift;
-      info.do_block_smoothing = options_.BlockSmoothing ? TRUE : FALSE;
-      if (options_.GrayMode) {
-        info.out_color_space = JCS_GRAYSCALE;
-        cmyk = false;
-      }
-      if (!cmyk && (options_.DecodeFormat == dfPalette8 || info.out_color_space == JCS_GRAYSCALE)) {
-        info.quantize_colors = TRUE;
-        info.desired_number_of_colors = 236;
-      }
-      if (options_.SpeedMode == smBestSpeed) {
-        info.dct_method = JDCT_IFAST;
-        info.two_pass_quantize = FALSE;
-        info.dither_mode = JDITHER_ORDERED;
-      }
+      SetUpDecoding(info, options_, cmyk);
       context.savedDct = info.dct_method;
       context.savedTwoPass = info.two_pass_quantize != FALSE;
       context.savedDither = info.dither_mode;
@@ -501,13 +533,7 @@ void TJPEGImage::Decode() {
         buffered = true;
       }
     });
-    // Before any memory in proportion to the picture is taken: a header of
-    // a few bytes can announce 65500 x 65500 pixels.
-    if (static_cast<uint64_t>(info.image_width) * info.image_height > 1000000ull * JpegMegapixelLimit) {
-      throw EOutOfResources(Format("Das Bild ist mit %u x %u Pixeln zu groß: höchstens %u Megapixel "
-                                   "(SHRINKWELL_MAX_MEGAPIXELS)",
-                                   info.image_width, info.image_height, JpegMegapixelLimit));
-    }
+    CheckPixelLimit(info);
     const bool palette8 = info.quantize_colors != FALSE;
     raster.SetRasterFormat(palette8 ? rf8Bit : rf24Bit);
     Progress(TProgressStage::Starting, 0, false, TRect(), std::string());
@@ -648,6 +674,58 @@ void TJPEGImage::EncodeRaster() {
     throw;
   }
   Progress(TProgressStage::Ending, 100, false, TRect(), std::string());
+}
+
+void TJPEGImage::DecodeRows(TRowReceiver& receiver) {
+  Decompressor context;
+  jpeg_decompress_struct& info = context.info;
+  static const std::string kNothing;
+  const std::string& bytes = data_->bytes ? *data_->bytes : kNothing;
+  bool cmyk = false;
+  const size_t pixelBytes = receiver.BytesPerPixel() == 4 ? 4 : 3;
+  Guarded(context, [&] {
+    context.Create();
+    info.progress = &context.progress.pub;  // for the scan limit
+    context.UseMemorySource(bytes);
+    info.mem->max_memory_to_use = LibraryMemoryLimit();
+    jpeg_read_header(&info, TRUE);
+    SetUpDecoding(info, options_, cmyk);
+    // The quantizer works on three components only.
+    if (pixelBytes == 4 && info.out_color_space == JCS_EXT_BGR && !info.quantize_colors) {
+      info.out_color_space = JCS_EXT_BGRX;
+    }
+  });
+  CheckPixelLimit(info);
+  Guarded(context, [&] { jpeg_start_decompress(&info); });
+  const bool palette8 = info.quantize_colors != FALSE;
+  // Nothing may be written outside a row.
+  if (info.output_components != (palette8 ? 1 : cmyk ? 4 : static_cast<int>(pixelBytes))) {
+    throw EJPEG(JERR_CONVERSION_NOTIMPL);
+  }
+  const size_t width = info.output_width;
+  // Palette indices and four-component samples are read into a row of
+  // their own and converted as a 24-bit raster converts them.
+  std::vector<TPaletteEntry> palette;
+  if (palette8) palette = info.colormap != nullptr ? PaletteFromColourMap(info) : TBitmap::HalftonePalette();
+  std::vector<uint8_t> sampleRow(palette8 || cmyk ? (cmyk ? 4 : 1) * width : 0);
+  receiver.Begin(static_cast<int32_t>(info.output_width), static_cast<int32_t>(info.output_height));
+  while (info.output_scanline < info.output_height) {
+    int32_t capacity = 0;
+    uint8_t* const* rows = receiver.BandToFill(capacity);
+    int32_t filled = 0;
+    Guarded(context, [&] {
+      while (filled < capacity && info.output_scanline < info.output_height) {
+        JSAMPROW target = sampleRow.empty() ? rows[filled] : sampleRow.data();
+        if (jpeg_read_scanlines(&info, &target, 1) != 1) break;
+        if (cmyk) CmykToBgr(sampleRow.data(), rows[filled], width, info.saw_Adobe_marker, pixelBytes);
+        if (palette8) IndicesToBgr(sampleRow.data(), rows[filled], width, palette, pixelBytes);
+        ++filled;
+      }
+    });
+    receiver.BandFilled(filled);
+    if (filled == 0) break;
+  }
+  Guarded(context, [&] { jpeg_finish_decompress(&info); });
 }
 
 TBitmap& TJPEGImage::DecodedRaster() {

@@ -49,6 +49,24 @@ struct TJPEGData {
 // completed passes, over all passes; -1 when the counts make no sense.
 int JpegProgressPercent(long passCounter, long passLimit, int completedPasses, int totalPasses);
 
+// Takes a decoded picture band by band, top row first, each row full width
+// in blue, green, red: the pixels a decode into a 24-bit raster holds. The
+// decoder writes into the bands the receiver lends it.
+class TRowReceiver {
+ public:
+  virtual ~TRowReceiver() = default;
+  // 3, or 4 for a fourth byte after each pixel that the decoder may fill
+  // with anything.
+  virtual int32_t BytesPerPixel() const { return 3; }
+  // Once, before any band: the picture's size.
+  virtual void Begin(int32_t width, int32_t height) = 0;
+  // A band to decode into: up to `capacity` rows of at least
+  // BytesPerPixel() * width bytes each, rows[i] the row i of the band.
+  virtual uint8_t* const* BandToFill(int32_t& capacity) = 0;
+  // The band lent last now holds `count` rows.
+  virtual void BandFilled(int32_t count) = 0;
+};
+
 class TJPEGImage final : public TGraphic {
  public:
   TJPEGImage();
@@ -74,6 +92,10 @@ class TJPEGImage final : public TGraphic {
   // The decoded raster, decoding first when there is none; the image keeps
   // ownership.
   TBitmap& DecodedRaster();
+  // Decodes the held bytes into the receiver's bands instead, the rows that
+  // DecodedRaster() converted to rf24Bit would hold, without a full-size
+  // raster. No progress is reported and no raster is kept.
+  void DecodeRows(TRowReceiver& receiver);
   // The target raster shares the decoded raster's pixels.
   void CopyPictureTo(TBitmap& target) { target.CopyPicture(&DecodedRaster()); }
   // The raster to encode: shared with the given one; held bytes are dropped.

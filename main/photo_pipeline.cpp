@@ -7,9 +7,9 @@
 #include "exif_reader.h"
 #include "graphics.h"
 #include "jpeg.h"
+#include "band_shrinker.h"
 #include "orientation.h"
 #include "scratch_safety.h"
-#include "shrink.h"
 #include "system.h"
 #include "wide_names.h"
 
@@ -132,25 +132,27 @@ TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, const std::u16string& sour
 
 }  // namespace
 
+TPhotoPipeline::TPhotoPipeline() : bands_(AvailableProcessors() >= 2) {}
+
 TPhotoOutcome TPhotoPipeline::Process(const std::u16string& source, const std::u16string& output) {
   // Only a shortcut for a second run over a folder: the no-replace move
   // stays the guarantee.
   if (EntryExists(output)) return {TPhotoOutcome::TKind::OutputExists, 0};
 
   TStageLaps laps(observer_);
-  auto raster = std::make_unique<TBitmap>();
   auto jpeg = std::make_unique<TJPEGImage>();
   // The scratch names are locked only while a scratch file is in use, so
   // that a second run in this folder decodes while this one does.
   const TTurn turn = ReadThroughScratchCopy(source, *jpeg, laps);
-  raster->CopyPicture(*jpeg);
-  raster->SetRasterFormat(rf24Bit);
+  // Halved twice and turned while it is decoded: the full-size picture
+  // never exists.
+  bands_.Start(turn);
+  jpeg->DecodeRows(bands_);
   laps.Lap(TPhotoStage::Decode);
   // A copy of less than one pixel would be a file that no viewer opens.
-  if (raster->PixelWidth() < 4 || raster->PixelHeight() < 4) return {TPhotoOutcome::TKind::TooSmall, 0};
-  const TQuarterSize size = ShrinkIntoBuffers(*raster, buffers_);
+  if (jpeg->PixelWidth() < 4 || jpeg->PixelHeight() < 4) return {TPhotoOutcome::TKind::TooSmall, 0};
   laps.Lap(TPhotoStage::Shrink);
-  raster = OrientFromBuffer(buffers_.Quarter(), size.width, size.height, turn);  // frees the decoded raster
+  const std::unique_ptr<TBitmap> raster = bands_.Finish();
   laps.Lap(TPhotoStage::Turn);
   jpeg->CopyPicture(*raster);
   jpeg->SetEncodeQuality(88);

@@ -1,5 +1,6 @@
 #include "system.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +14,14 @@ std::string SystemErrorMessage(int code) {
   // GNU strerror_r may return a static text instead of filling the buffer.
   const char* text = strerror_r(code, buffer, sizeof buffer);
   return text ? std::string(text) : std::string();
+}
+
+int AvailableProcessors() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  const int count = CPU_COUNT(&set);
+  return count > 0 ? count : 1;
 }
 
 std::string ExpandFileName(const std::string& name) {

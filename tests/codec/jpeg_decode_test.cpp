@@ -176,6 +176,60 @@ TEST(JpegDecode, ProgressiveFileWithHundredsOfScansIsRefused) {
   EXPECT_THROW(image.DecodedRaster(), EOutOfResources);
 }
 
+TEST(JpegDecode, RowsGivenBandByBandAreThoseOfTheRaster) {
+  // Whatever the file, the rows handed out while decoding are the rows of
+  // the decoded raster converted to 24 bits, odd band ends included.
+  struct Collector : TRowReceiver {
+    explicit Collector(int32_t pixelBytes) : pixelBytes(pixelBytes) {}
+    int32_t pixelBytes, width = 0;
+    std::vector<uint8_t> band, all;  // all: three bytes a pixel
+    std::vector<uint8_t*> rows;
+    int32_t BytesPerPixel() const override { return pixelBytes; }
+    void Begin(int32_t w, int32_t) override {
+      width = w;
+      band.assign(static_cast<size_t>(pixelBytes * w) * 5, 0);
+      for (int i = 0; i < 5; ++i) rows.push_back(band.data() + static_cast<size_t>(pixelBytes * w) * i);
+    }
+    uint8_t* const* BandToFill(int32_t& capacity) override {
+      capacity = 5;
+      return rows.data();
+    }
+    void BandFilled(int32_t count) override {
+      for (int32_t i = 0; i < count; ++i)
+        for (int32_t x = 0; x < width; ++x) all.insert(all.end(), rows[i] + pixelBytes * x, rows[i] + pixelBytes * x + 3);
+    }
+  };
+  std::vector<uint8_t> cmyk;
+  for (int i = 0; i < 21 * 13; ++i) cmyk.insert(cmyk.end(), {uint8_t(i), uint8_t(3 * i), 200, uint8_t(255 - i)});
+  const auto picture = fixtures::PhotoLikePicture(41, 23, 6);
+  const std::string files[] = {fixtures::EncodeJpeg(picture, {90, false}), fixtures::EncodeJpeg(picture, {90, true}),
+                               fixtures::EncodeJpeg(picture, {90, false, true}),
+                               fixtures::EncodeSamples(21, 13, 4, cmyk, fixtures::SampleSpace::Cmyk)};
+  for (const std::string& file : files) {
+    for (const bool palette : {false, true}) {
+      TJPEGImage whole;
+      whole.TakeCompressed(file);
+      whole.SetDecodeFormat(palette ? dfPalette8 : dfColor24);
+      TBitmap raster;
+      raster.CopyPicture(&whole.DecodedRaster());
+      raster.SetRasterFormat(rf24Bit);
+      std::vector<uint8_t> expected;
+      for (int y = 0; y < raster.PixelHeight(); ++y) {
+        const uint8_t* row = raster.RowAddressForReading(y);
+        expected.insert(expected.end(), row, row + 3 * raster.PixelWidth());
+      }
+      for (const int32_t pixelBytes : {3, 4}) {
+        Collector collector(pixelBytes);
+        TJPEGImage again;
+        again.TakeCompressed(file);
+        again.SetDecodeFormat(palette ? dfPalette8 : dfColor24);
+        again.DecodeRows(collector);
+        EXPECT_EQ(collector.all, expected) << &file - files << (palette ? " palette " : " ") << pixelBytes;
+      }
+    }
+  }
+}
+
 TEST(JpegDecode, GrayscaleKeepsExactLevelsAndDithersBetweenOthers) {
   struct Case {
     uint8_t gray;

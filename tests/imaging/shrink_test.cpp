@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "graphics.h"
+#include "band_shrinker.h"
+#include "halving.h"
 #include "orientation.h"
 #include "shrink.h"
 
@@ -71,6 +74,7 @@ std::unique_ptr<TBitmap> RasterOf(const Picture& p) {
 Picture PictureOf(TBitmap& raster) {
   raster.SetRasterFormat(rf24Bit);
   Picture p{raster.PixelWidth(), raster.PixelHeight(), {}};
+  if (raster.Empty()) return p;  // a side of 0: no pixels
   p.rgb.resize(3 * static_cast<size_t>(p.w) * p.h);
   for (int y = 0; y < p.h; ++y) {
     const uint8_t* row = raster.RowAddress(y);
@@ -111,6 +115,8 @@ TEST(Shrinker, RoundsHalvesToEven) {
   const int sums[] = {0, 17, 18, 19, 54, 90, 126, 162, 198, 9180};
   const int expected[] = {0, 0, 0, 1, 2, 2, 4, 4, 6, 255};
   for (size_t i = 0; i < std::size(sums); ++i) EXPECT_EQ(RoundedDivide36(sums[i]), expected[i]) << sums[i];
+  // The vector loop's rounding by multiplication, for every possible sum.
+  for (int sum = 0; sum <= 9180; ++sum) ASSERT_EQ(RoundedDivide36Fast(static_cast<uint16_t>(sum)), RoundedDivide36(sum)) << sum;
 }
 
 TEST(Shrinker, EdgeWeightsOfTheTopLeftPixel) {
@@ -257,4 +263,38 @@ TEST(Shrinker, SourcesBeyondTheInitialCapacityAreShrunkExactly) {
   // A smaller photo afterwards still uses the grown layout correctly.
   const Picture small = RandomPicture(33, 21, 13);
   EXPECT_EQ(Shrunk(small, TTurn::None, buffers).rgb, ReferencePass(ReferencePass(small)).rgb);
+}
+
+TEST(RowShrinker, HalvingWhileDecodingGivesWhatTheTwoPassesGive) {
+  // Fed band by band as a decoder would, on this thread and with a worker,
+  // for every turn: the same bytes as ShrinkAndRotate on the whole raster.
+  TWorkBuffers buffers;
+  TBandShrinker alone(false), withWorker(true);
+  uint32_t seed = 20;
+  for (auto [w, h] : {std::pair{4, 4}, {5, 7}, {37, 23}, {260, 131}, {33, 2}, {3, 40}, {101, 67}}) {
+    const Picture in = RandomPicture(w, h, seed++);
+    for (const TTurn turn : {TTurn::None, TTurn::Half, TTurn::QuarterClockwise, TTurn::QuarterCounterClockwise}) {
+      const Picture expected = Shrunk(in, turn, buffers);
+      for (TBandShrinker* bands : {&alone, &withWorker}) {
+        const auto source = RasterOf(in);
+        bands->Start(turn);
+        bands->Begin(w, h);
+        for (int y = 0; y < h;) {
+          int32_t capacity = 0;
+          uint8_t* const* rows = bands->BandToFill(capacity);
+          // Bands of any size, odd ones too, as a receiver may be fed.
+          const int count = std::min<int>({capacity, h - y, 1 + (y * 7 + w) % 5});
+          for (int i = 0; i < count; ++i) {
+            const uint8_t* row = source->RowAddress(y + i);
+            for (int x = 0; x < w; ++x) std::memcpy(rows[i] + bands->BytesPerPixel() * x, row + 3 * x, 3);
+          }
+          bands->BandFilled(count);
+          y += count;
+        }
+        auto out = bands->Finish();
+        EXPECT_EQ(PictureOf(*out).rgb, expected.rgb) << w << "x" << h << " turn " << static_cast<int>(turn);
+        EXPECT_EQ(out->PixelWidth(), expected.w);
+      }
+    }
+  }
 }

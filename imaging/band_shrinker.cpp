@@ -1,0 +1,108 @@
+#include "band_shrinker.h"
+
+#include <utility>
+
+namespace shrinkwell {
+
+namespace {
+
+// Bands in flight with a worker: one being filled, one being halved, and
+// one ready for each, so that neither side waits for the other's handover.
+constexpr size_t kBandsWithWorker = 4;
+
+}  // namespace
+
+TBandShrinker::~TBandShrinker() { StopWorker(); }
+
+void TBandShrinker::Start(TTurn turn) {
+  StopWorker();  // of a picture whose decoding failed
+  turn_ = turn;
+}
+
+void TBandShrinker::Begin(int32_t width, int32_t height) {
+  shrinker_.Begin(width, height, turn_);
+  const size_t rowBytes = 4 * static_cast<size_t>(width);
+  bands_.resize(withWorker_ ? kBandsWithWorker : 1);
+  for (TBand& band : bands_) {
+    if (band.bytes.size() < rowBytes * kBandRows) band.bytes.resize(rowBytes * kBandRows);
+    band.rows.resize(kBandRows);
+    for (size_t i = 0; i < kBandRows; ++i) band.rows[i] = band.bytes.data() + rowBytes * i;
+  }
+  if (!withWorker_) return;
+  filled_.clear();
+  free_.clear();
+  for (size_t i = 0; i < bands_.size(); ++i) free_.push_back(i);
+  stop_ = false;
+  workerError_ = nullptr;
+  worker_ = std::thread(&TBandShrinker::Work, this);
+}
+
+uint8_t* const* TBandShrinker::BandToFill(int32_t& capacity) {
+  capacity = kBandRows;
+  if (withWorker_) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return !free_.empty(); });
+    lent_ = free_.front();
+    free_.pop_front();
+  }
+  return bands_[lent_].rows.data();
+}
+
+void TBandShrinker::BandFilled(int32_t count) {
+  TBand& band = bands_[lent_];
+  if (!withWorker_) {
+    shrinker_.TakeRows(band.rows.data(), count);
+    return;
+  }
+  band.count = count;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    filled_.push_back(lent_);
+  }
+  changed_.notify_all();
+}
+
+void TBandShrinker::Work() {
+  for (;;) {
+    size_t next;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return stop_ || !filled_.empty(); });
+      if (filled_.empty()) return;  // stopped, and nothing left to do
+      next = filled_.front();
+      filled_.pop_front();
+    }
+    // After an error the bands are only passed back, so that the decoder
+    // never waits forever.
+    if (!workerError_) {
+      try {
+        shrinker_.TakeRows(bands_[next].rows.data(), bands_[next].count);
+      } catch (...) {
+        workerError_ = std::current_exception();
+      }
+    }
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      free_.push_back(next);
+    }
+    changed_.notify_all();
+  }
+}
+
+void TBandShrinker::StopWorker() {
+  if (!worker_.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    stop_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();  // after the bands handed over are done
+}
+
+std::unique_ptr<TBitmap> TBandShrinker::Finish() {
+  StopWorker();
+  if (workerError_) std::rethrow_exception(std::exchange(workerError_, nullptr));
+  return shrinker_.Finish();
+}
+
+}  // namespace shrinkwell

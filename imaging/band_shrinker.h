@@ -1,0 +1,72 @@
+// The decoder's bands fed to the row shrinker: the receiver that lets the
+// batch halve while decoding, the full-size picture never existing. With a
+// worker thread the halving and turning of one band runs on a second core
+// while the decoder fills the next; the bytes are the same either way.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "jpeg.h"
+#include "orientation.h"
+#include "row_shrinker.h"
+
+namespace shrinkwell {
+
+class TBandShrinker final : public TRowReceiver {
+ public:
+  // The rows of one band: enough that handing a band over costs little,
+  // few enough that bands stay in the cache.
+  static constexpr int32_t kBandRows = 16;
+
+  // withWorker: halve on a second thread (when a second core is free).
+  explicit TBandShrinker(bool withWorker) : withWorker_(withWorker) {}
+  ~TBandShrinker() override;
+  TBandShrinker(const TBandShrinker&) = delete;
+  TBandShrinker& operator=(const TBandShrinker&) = delete;
+
+  // The next picture is turned this way.
+  void Start(TTurn turn);
+
+  // Four bytes a pixel let the halving loops run as vector instructions.
+  int32_t BytesPerPixel() const override { return 4; }
+  void Begin(int32_t width, int32_t height) override;
+  uint8_t* const* BandToFill(int32_t& capacity) override;
+  void BandFilled(int32_t count) override;
+
+  // The quarter-size upright raster of the picture decoded. An error of the
+  // worker comes out here.
+  std::unique_ptr<TBitmap> Finish();
+
+ private:
+  struct TBand {
+    std::vector<uint8_t> bytes;  // kept from picture to picture
+    std::vector<uint8_t*> rows;
+    int32_t count = 0;
+  };
+  void Work();
+  void StopWorker();
+
+  const bool withWorker_;
+  TTurn turn_ = TTurn::None;
+  TRowShrinker shrinker_;
+  std::vector<TBand> bands_;
+  size_t lent_ = 0;  // the band the decoder fills
+
+  // Between the decoder and the worker.
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<size_t> filled_;  // bands for the worker, in order
+  std::deque<size_t> free_;    // bands for the decoder
+  bool stop_ = false;
+  std::exception_ptr workerError_;
+  std::thread worker_;
+};
+
+}  // namespace shrinkwell

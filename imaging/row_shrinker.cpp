@@ -1,0 +1,104 @@
+#include "row_shrinker.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "graphics.h"
+#include "halving.h"
+
+namespace shrinkwell {
+
+void TRowShrinker::TPass::Begin(int32_t width, int32_t height) {
+  outWidth = width / 2;
+  outHeight = height / 2;
+  row = 0;
+  above = even = nullptr;
+  const size_t used = 8 * static_cast<size_t>(outWidth);  // columns 0 to 2 * outWidth - 1
+  for (auto& copy : kept) {
+    if (copy.size() < used) copy.resize(used);
+  }
+  if (sums.size() < used) sums.resize(used);
+  for (auto& line : out) {
+    if (line.size() < used / 2) line.resize(used / 2);
+  }
+}
+
+const uint8_t* TRowShrinker::TPass::Take(const uint8_t* line, int32_t later) {
+  const int32_t r = row++;
+  // An odd last row takes no part; nor does anything of a pass with no output.
+  if (r >= 2 * outHeight || outWidth == 0) return nullptr;
+  const size_t n = 8 * static_cast<size_t>(outWidth);
+  // An even row is needed until the next row, an odd one until the pair
+  // after it is complete.
+  if (later < (r % 2 == 0 ? 1 : 2)) {
+    // Three consecutive rows never share a copy.
+    std::vector<uint8_t>& copy = kept[r % 3];
+    std::memcpy(copy.data(), line, n);
+    line = copy.data();
+  }
+  if (r % 2 == 0) {
+    even = line;
+    return nullptr;
+  }
+  SumLines(r == 1 ? even : above, even, line, n, sums.data());
+  uint8_t* halved = out[(r / 2) % 3].data();
+  HalveLine4(sums.data(), outWidth, halved);
+  above = line;
+  return halved;
+}
+
+void TRowShrinker::Begin(int32_t width, int32_t height, TTurn turn) {
+  first_.Begin(width, height);
+  second_.Begin(first_.outWidth, first_.outHeight);
+  turn_ = turn;
+  const int32_t w4 = second_.outWidth, h4 = second_.outHeight;
+  const bool quarterTurn = turn == TTurn::QuarterClockwise || turn == TTurn::QuarterCounterClockwise;
+  raster_ = std::make_unique<TBitmap>();
+  raster_->SetRasterFormat(rf24Bit);
+  raster_->ChangeHeight(quarterTurn ? w4 : h4);
+  raster_->ChangeWidth(quarterTurn ? h4 : w4);
+  top_ = raster_->Empty() ? nullptr : raster_->RowAddress(0);
+  step_ = raster_->RowStep();
+}
+
+void TRowShrinker::TakeRows(const uint8_t* const* rows, int32_t count) {
+  for (int32_t i = 0; i < count; ++i) {
+    // The caller's rows last until this call ends; the first pass's output
+    // rows until three more have come.
+    const uint8_t* half = first_.Take(rows[i], count - 1 - i);
+    if (half == nullptr) continue;
+    if (const uint8_t* quarter = second_.Take(half, 2)) Place(quarter, second_.row / 2 - 1);
+  }
+}
+
+// Quarter-size row y (four bytes a pixel) to its place in the turned raster
+// (three): the mapping of the orientation turn, written directly.
+void TRowShrinker::Place(const uint8_t* quarterRow, int32_t y) {
+  const int32_t w4 = second_.outWidth, h4 = second_.outHeight;
+  // Where pixel x goes: the first one, and the step to the next.
+  uint8_t* at = nullptr;
+  ptrdiff_t next = 0;
+  switch (turn_) {
+    case TTurn::None:
+      at = top_ + step_ * y, next = 3;
+      break;
+    case TTurn::Half:
+      at = top_ + step_ * (h4 - 1 - y) + 3 * (w4 - 1), next = -3;
+      break;
+    case TTurn::QuarterClockwise:  // (x, y) to (h4 - 1 - y, x)
+      at = top_ + 3 * (h4 - 1 - y), next = step_;
+      break;
+    case TTurn::QuarterCounterClockwise:  // (x, y) to (y, w4 - 1 - x)
+      at = top_ + step_ * (w4 - 1) + 3 * y, next = -step_;
+      break;
+  }
+  for (int32_t x = 0; x < w4; ++x, at += next, quarterRow += 4) {
+    at[0] = quarterRow[0];
+    at[1] = quarterRow[1];
+    at[2] = quarterRow[2];
+  }
+}
+
+std::unique_ptr<TBitmap> TRowShrinker::Finish() { return std::move(raster_); }
+
+}  // namespace shrinkwell

@@ -1,0 +1,58 @@
+// The shrinker fed row by row, as a decoder delivers them: both halving
+// passes follow the rows with one line of sums each, and the quarter-size
+// rows go straight to their places in the upright raster. The full-size
+// picture never exists. Gives, byte for byte, what ShrinkAndRotate gives
+// for the same picture.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "orientation.h"
+
+namespace shrinkwell {
+
+class TBitmap;
+
+class TRowShrinker {
+ public:
+  // Starts a picture of width x height; the turn decides the raster. The
+  // line buffers are kept from picture to picture and only grow.
+  void Begin(int32_t width, int32_t height, TTurn turn);
+  // The next rows, top first: full width, four bytes a pixel (blue, green,
+  // red and one that is ignored).
+  void TakeRows(const uint8_t* const* rows, int32_t count);
+  // The quarter-size upright 24-bit raster; every row must have been taken.
+  std::unique_ptr<TBitmap> Finish();
+
+ private:
+  // One halving pass over rows of `width` pixels, four bytes each. Output
+  // row Y sums input rows 2Y - 1, 2Y and 2Y + 1 (row -1 being row 0) in
+  // one go; rows are copied only when their memory would go away first.
+  struct TPass {
+    int32_t outWidth = 0;
+    int32_t outHeight = 0;
+    int32_t row = 0;                      // the next input row
+    const uint8_t* above = nullptr;       // input row 2Y - 1
+    const uint8_t* even = nullptr;        // input row 2Y
+    std::vector<uint8_t> kept[3];         // copies, by row number modulo 3
+    std::vector<uint16_t> sums;           // the three rows summed
+    std::vector<uint8_t> out[3];          // output rows, by number modulo 3
+    void Begin(int32_t width, int32_t height);
+    // Takes the next input row, whose memory stays until `later` more rows
+    // have come. Returns the output row it completed, or nullptr; that row
+    // stays until three more output rows have been made.
+    const uint8_t* Take(const uint8_t* line, int32_t later);
+  };
+  void Place(const uint8_t* quarterRow, int32_t y);
+
+  TPass first_;
+  TPass second_;
+  TTurn turn_ = TTurn::None;
+  std::unique_ptr<TBitmap> raster_;
+  uint8_t* top_ = nullptr;  // raster row 0
+  ptrdiff_t step_ = 0;      // from one raster row to the next
+};
+
+}  // namespace shrinkwell
