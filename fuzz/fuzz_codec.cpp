@@ -1,15 +1,20 @@
-// Fuzz target: one photo through the codec and the shrinker as the pipeline
-// takes it, from memory. The first byte picks the turn, the rest is the
-// JPEG file. The system's own exceptions are expected outcomes of a file that
-// cannot be decoded; anything else, and any exception once the picture is
-// decoded, escapes and ends the run as a crash.
+// Fuzz target: one photo through the codec and the shrinker, from memory,
+// both ways the program has: decoded into a raster that is then shrunk and
+// turned (ShrinkAndRotate), and halved band by band while it is decoded, as
+// the pipeline does (TBandShrinker). The first byte picks the turn (bits 0-1)
+// and whether the bands are halved on a worker thread (bit 2); the rest is
+// the JPEG file. The system's own exceptions are expected outcomes of a file
+// that cannot be decoded; anything else, any exception once the picture is
+// decoded, and the two ways disagreeing end the run as a crash.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
 
+#include "band_shrinker.h"
 #include "errors.h"
 #include "graphics.h"
 #include "jpeg.h"
@@ -23,30 +28,60 @@ namespace {
   std::abort();
 }
 
+bool SamePixels(const shrinkwell::TBitmap& a, const shrinkwell::TBitmap& b) {
+  if (a.PixelWidth() != b.PixelWidth() || a.PixelHeight() != b.PixelHeight()) return false;
+  const size_t rowBytes = 3 * static_cast<size_t>(a.PixelWidth());
+  for (int32_t y = 0; y < a.PixelHeight(); ++y)
+    if (std::memcmp(a.RowAddressForReading(y), b.RowAddressForReading(y), rowBytes) != 0) return false;
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace shrinkwell;
-  // Small pictures keep a unit fast; the limit's own refusal is exercised
-  // by every larger header.
-  JpegMegapixelLimit = 4;
+  // Pictures of up to a megapixel keep a unit at a few milliseconds (at 4
+  // the real photos among the seeds slow the run tenfold); every larger
+  // header exercises the limit's own refusal.
+  JpegMegapixelLimit = 1;
   if (size < 1) return 0;
   const TTurn turns[] = {TTurn::None, TTurn::Half, TTurn::QuarterClockwise, TTurn::QuarterCounterClockwise};
   const TTurn turn = turns[data[0] % 4];
-  // Kept across photos as the batch driver keeps them: they only grow.
+  const bool withWorker = (data[0] & 4) != 0;
+  const std::string file(reinterpret_cast<const char*>(data + 1), size - 1);
+  // Kept across photos as the batch driver keeps them: they only grow, and
+  // a picture whose decoding failed is left behind at the next start.
   static TWorkBuffers buffers;
+  static TBandShrinker bandsAlone(false);
+  static TBandShrinker bandsWithWorker(true);
+  TBandShrinker& bands = withWorker ? bandsWithWorker : bandsAlone;
 
   std::unique_ptr<TBitmap> raster = std::make_unique<TBitmap>();
+  bool refused = false;
   try {
     TJPEGImage jpeg;
-    jpeg.TakeCompressed(std::string(reinterpret_cast<const char*>(data + 1), size - 1));
+    jpeg.TakeCompressed(file);
     raster->CopyPicture(jpeg);
     raster->SetRasterFormat(rf24Bit);
   } catch (const Exception&) {
-    return 0;  // a file the program refuses with its error report
+    refused = true;  // a file the program refuses with its error report
   }
+  TJPEGImage banded;
+  bool bandsRefused = false;
+  try {
+    banded.TakeCompressed(file);
+    bands.Start(turn);
+    banded.DecodeRows(bands);
+  } catch (const Exception&) {
+    bandsRefused = true;
+  }
+  if (refused != bandsRefused) Fail("one way of decoding refuses a file that the other takes");
+  if (refused) return 0;
+
   const int32_t width = raster->PixelWidth();
   const int32_t height = raster->PixelHeight();
+  if (banded.PixelWidth() != width || banded.PixelHeight() != height)
+    Fail("the two ways of decoding see different sizes");
   if (width < 4 || height < 4) return 0;
 
   // From here on the photo was decoded: any exception is a fault and escapes.
@@ -56,6 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int32_t wantHeight = (quarterTurn ? width : height) / 2 / 2;
   if (raster->PixelWidth() != wantWidth || raster->PixelHeight() != wantHeight)
     Fail("the shrunk picture is not a quarter of the decoded one");
+  const std::unique_ptr<TBitmap> halvedWhileDecoding = bands.Finish();
+  if (!halvedWhileDecoding || !SamePixels(*raster, *halvedWhileDecoding))
+    Fail("halving while decoding gives another picture than shrinking the decoded raster");
 
   TJPEGImage copy;
   copy.CopyPicture(*raster);

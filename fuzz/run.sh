@@ -59,7 +59,7 @@ cmake --build "$build" -j"$(nproc)" --target "${targets[@]}" make_seeds
 
 # Generated seeds, made anew each run, plus the real photos beside the
 # repository when they are there. A photo gets its target's leading byte
-# (the reading or the turn), varied from photo to photo.
+# (the reading, or the turn and the worker thread), varied from photo to photo.
 seeds="$build/seeds"
 rm -rf "$seeds"
 "$build/fuzz/make_seeds" "$seeds"
@@ -69,7 +69,7 @@ if [ -d "$photos" ]; then
   while IFS= read -r -d '' photo; do
     name="photo-$i-$(basename "$photo")"
     { printf "\\$(printf '%03o' $((i % 2)))"; cat "$photo"; } >"$seeds/fuzz_metadata/$name"
-    { printf "\\$(printf '%03o' $((i % 4)))"; cat "$photo"; } >"$seeds/fuzz_codec/$name"
+    { printf "\\$(printf '%03o' $((i % 8)))"; cat "$photo"; } >"$seeds/fuzz_codec/$name"
     i=$((i + 1))
   done < <(find "$photos" -type f \( -iname '*.jpg' -o -iname '*.jpeg' \) -print0 | sort -z)
   echo "Seeds: generated ones and $i photos from $photos"
