@@ -1,12 +1,12 @@
 #include "jpeg.h"
 
-#include <time.h>
-
 #include <algorithm>
+#include <chrono>
 #include <csetjmp>
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -28,13 +28,15 @@ constexpr int kMaxScans = 500;
 // pixel, enough for a progressive 4:2:0 photo at the limit, plus a margin
 // for its small working records.
 long LibraryMemoryLimit() {
-  return static_cast<long>(3 * 1000000ull * JpegMegapixelLimit + (64ull << 20));
+  const uint64_t bytes = 3 * 1000000ull * JpegMegapixelLimit + (64ull << 20);
+  // A long has 32 bits on Windows.
+  return bytes > static_cast<uint64_t>(std::numeric_limits<long>::max()) ? std::numeric_limits<long>::max()
+                                                                          : static_cast<long>(bytes);
 }
 
 uint32_t TickCount() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+  return static_cast<uint32_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
 }
 
 // Everything one reading, decoding or encoding needs besides the library

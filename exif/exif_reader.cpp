@@ -1,7 +1,5 @@
 #include "exif_reader.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -12,6 +10,7 @@
 #include "errors.h"
 #include "file_stream.h"
 #include "maker_notes.h"
+#include "system.h"
 #include "iptc.h"
 
 namespace shrinkwell {
@@ -56,8 +55,8 @@ class ContentKeeper {
 };
 
 bool FileExists(const std::string& fileName) {
-  struct stat info;
-  return ::stat(fileName.c_str(), &info) == 0 && !S_ISDIR(info.st_mode);
+  const TFileFacts facts = FileFactsOf(fileName);
+  return facts.exists && !facts.directory;
 }
 
 }  // namespace
@@ -731,16 +730,12 @@ bool TimgData::ReadTiffStream(TStream& stream) {
 }
 
 void TimgData::ReadFileInfo(const std::string& name) {
-  struct stat info;
-  if (::stat(name.c_str(), &info) != 0) return;
+  const TFileFacts facts = FileFactsOf(name);
+  if (!facts.exists) return;
   fileName = name;
-  struct tm local;
-  const time_t seconds = info.st_mtime;
-  localtime_r(&seconds, &local);
-  // Days since 1899-12-30 in local time, the usual date-time count.
-  fileDateTime = (static_cast<double>(seconds) + static_cast<double>(local.tm_gmtoff)) / 86400.0 + 25569.0;
-  fileSize = info.st_size > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
-                                                                 : static_cast<int32_t>(info.st_size);
+  fileDateTime = facts.modifiedDays;  // days since 1899-12-30 in local time, the usual date-time count
+  fileSize = facts.size > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
+                                                               : static_cast<int32_t>(facts.size);
 }
 
 bool TimgData::ReadMetadataFile(const std::string& name) {

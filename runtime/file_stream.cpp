@@ -1,76 +1,11 @@
 #include "file_stream.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "errors.h"
-#include "system.h"
 
 namespace shrinkwell {
-
-namespace {
-
-// The user's file creation mask, read once before any thread could create
-// a file meanwhile.
-mode_t ReadCreationMask() {
-  const mode_t mask = ::umask(022);
-  ::umask(mask);
-  return mask;
-}
-const mode_t creationMask = ReadCreationMask();
-
-}  // namespace
-
-TFileStream::TFileStream(const std::string& name, Mode mode) {
-  if (mode == Mode::OpenRead) {
-    fd_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info;
-    if (fd_ >= 0 && ::fstat(fd_, &info) == 0 && S_ISDIR(info.st_mode)) {
-      ::close(fd_);
-      fd_ = -1;
-      errno = EISDIR;
-    }
-    if (fd_ < 0) {
-      throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(name).c_str(),
-                               SystemErrorMessage(errno).c_str()));
-    }
-  } else {
-    fd_ = mode == Mode::CreateNew ? ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
-                                  : ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd_ < 0) {
-      throw EFCreateError(Format("Datei \"%s\" kann nicht erstellt werden. %s", ExpandFileName(name).c_str(),
-                                 SystemErrorMessage(errno).c_str()));
-    }
-  }
-}
-
-TFileStream::~TFileStream() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-int64_t TFileStream::Size() const {
-  struct stat info;
-  if (::fstat(fd_, &info) != 0) return 0;
-  return static_cast<int64_t>(info.st_size);
-}
-
-size_t TFileStream::Read(void* buffer, size_t count) {
-  size_t done = 0;
-  char* out = static_cast<char*>(buffer);
-  while (done < count) {
-    const ssize_t got = ::pread(fd_, out + done, count - done, position_);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
-    done += static_cast<size_t>(got);
-    position_ += got;
-  }
-  return done;
-}
 
 void TStream::ReadBuffer(void* buffer, size_t count) {
   if (count != 0 && Read(buffer, count) != count) throw EReadError("Stream-Lesefehler");
@@ -85,30 +20,5 @@ size_t TMemoryStream::Read(void* buffer, size_t count) {
 }
 
 void TMemoryStream::WriteBuffer(const void*, size_t) { throw EWriteError("Stream-Schreibfehler"); }
-
-void TFileStream::WriteBuffer(const void* buffer, size_t count) {
-  const char* in = static_cast<const char*>(buffer);
-  size_t done = 0;
-  while (done < count) {
-    const ssize_t put = ::pwrite(fd_, in + done, count - done, position_);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) throw EWriteError("Stream-Schreibfehler");
-    done += static_cast<size_t>(put);
-    position_ += put;
-  }
-}
-
-void TFileStream::ShareLike(const std::string& like) {
-  struct stat info;
-  if (::stat(like.c_str(), &info) != 0) return;  // stays private
-  ::fchmod(fd_, (0666 & ~creationMask) & (info.st_mode | 0600));
-}
-
-void TFileStream::Close() {
-  if (fd_ < 0) return;
-  const int fd = fd_;
-  fd_ = -1;
-  if (::close(fd) != 0 && errno != EINTR) throw EWriteError("Stream-Schreibfehler");
-}
 
 }  // namespace shrinkwell

@@ -69,7 +69,7 @@ class TFileStream final : public TStream {
   void Close();
 
  private:
-  int fd_ = -1;
+  intptr_t handle_ = -1;  // a file descriptor, or a Windows file handle
 };
 
 }  // namespace shrinkwell

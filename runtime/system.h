@@ -2,6 +2,7 @@
 // error texts and absolute file names.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace shrinkwell {
@@ -11,6 +12,17 @@ std::string SystemErrorMessage(int code);
 
 // How many processors this process may run on (at least 1).
 int AvailableProcessors();
+
+// What the file system tells of a name: whether something is there, whether
+// it is a directory, its size, and when it was last written, in days since
+// 1899-12-30, local time.
+struct TFileFacts {
+  bool exists = false;
+  bool directory = false;
+  int64_t size = 0;
+  double modifiedDays = 0;
+};
+TFileFacts FileFactsOf(const std::string& name);
 
 // The absolute form of a file name: relative names are taken from the current
 // working directory. Nothing else is resolved.

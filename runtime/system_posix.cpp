@@ -1,6 +1,8 @@
 #include "system.h"
 
 #include <sched.h>
+#include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -22,6 +24,20 @@ int AvailableProcessors() {
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
   const int count = CPU_COUNT(&set);
   return count > 0 ? count : 1;
+}
+
+TFileFacts FileFactsOf(const std::string& name) {
+  TFileFacts facts;
+  struct stat info;
+  if (::stat(name.c_str(), &info) != 0) return facts;
+  facts.exists = true;
+  facts.directory = S_ISDIR(info.st_mode);
+  facts.size = static_cast<int64_t>(info.st_size);
+  struct tm local;
+  const time_t seconds = info.st_mtime;
+  localtime_r(&seconds, &local);
+  facts.modifiedDays = (static_cast<double>(seconds) + static_cast<double>(local.tm_gmtoff)) / 86400.0 + 25569.0;
+  return facts;
 }
 
 std::string ExpandFileName(const std::string& name) {

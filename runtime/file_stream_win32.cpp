@@ -1,0 +1,90 @@
+// The file stream over Windows file handles, by 8-bit (ANSI) names.
+#include <windows.h>
+
+#include <algorithm>
+
+#include "errors.h"
+#include "file_stream.h"
+#include "system.h"
+
+namespace shrinkwell {
+
+namespace {
+
+HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+intptr_t Stored(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(handle); }
+
+}  // namespace
+
+TFileStream::TFileStream(const std::string& name, Mode mode) {
+  if (mode == Mode::OpenRead) {
+    handle_ = Stored(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (handle_ < 0) {
+      throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(name).c_str(),
+                               SystemErrorMessage(static_cast<int>(GetLastError())).c_str()));
+    }
+  } else {
+    // A new file of our own fails on any entry of that name, a link or a
+    // junction included: CREATE_NEW never opens what is there.
+    handle_ = Stored(CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr,
+                                 mode == Mode::CreateNew ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (handle_ < 0) {
+      throw EFCreateError(Format("Datei \"%s\" kann nicht erstellt werden. %s", ExpandFileName(name).c_str(),
+                                 SystemErrorMessage(static_cast<int>(GetLastError())).c_str()));
+    }
+  }
+}
+
+TFileStream::~TFileStream() {
+  if (handle_ >= 0) CloseHandle(Handle(handle_));
+}
+
+int64_t TFileStream::Size() const {
+  LARGE_INTEGER size;
+  return GetFileSizeEx(Handle(handle_), &size) ? static_cast<int64_t>(size.QuadPart) : 0;
+}
+
+size_t TFileStream::Read(void* buffer, size_t count) {
+  size_t done = 0;
+  char* out = static_cast<char*>(buffer);
+  while (done < count) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(position_);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position_) >> 32);
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
+    DWORD got = 0;
+    if (!ReadFile(Handle(handle_), out + done, want, &got, &at) || got == 0) break;
+    done += got;
+    position_ += got;
+  }
+  return done;
+}
+
+void TFileStream::WriteBuffer(const void* buffer, size_t count) {
+  const char* in = static_cast<const char*>(buffer);
+  size_t done = 0;
+  while (done < count) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(position_);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position_) >> 32);
+    const DWORD want = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
+    DWORD put = 0;
+    if (!WriteFile(Handle(handle_), in + done, want, &put, &at) || put == 0) throw EWriteError("Stream-Schreibfehler");
+    done += put;
+    position_ += put;
+  }
+}
+
+// Windows gives a new file the folder's inherited permissions; there is
+// nothing to widen.
+void TFileStream::ShareLike(const std::string&) {}
+
+void TFileStream::Close() {
+  if (handle_ < 0) return;
+  const HANDLE handle = Handle(handle_);
+  handle_ = -1;
+  if (!CloseHandle(handle)) throw EWriteError("Stream-Schreibfehler");
+}
+
+}  // namespace shrinkwell

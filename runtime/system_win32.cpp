@@ -1,0 +1,59 @@
+// The system helpers on Windows.
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "system.h"
+
+namespace shrinkwell {
+
+std::string SystemErrorMessage(int code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      static_cast<DWORD>(code), 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string message = length > 0 && text != nullptr ? std::string(text, length) : std::string();
+  if (text != nullptr) LocalFree(text);
+  // The system's texts end in a full stop and a line end; the reports add
+  // their own.
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) message.pop_back();
+  if (!message.empty() && message.back() == '.') message.pop_back();
+  return message;
+}
+
+int AvailableProcessors() {
+  DWORD_PTR process = 0, system = 0;
+  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return 1;
+  int count = 0;
+  for (; process != 0; process &= process - 1) ++count;
+  return count > 0 ? count : 1;
+}
+
+TFileFacts FileFactsOf(const std::string& name) {
+  TFileFacts facts;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return facts;
+  facts.exists = true;
+  facts.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  facts.size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
+  FILETIME local;
+  if (FileTimeToLocalFileTime(&data.ftLastWriteTime, &local)) {
+    // 100-nanosecond steps since 1601-01-01; 1899-12-30 is 109205 days later.
+    const uint64_t steps = (static_cast<uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime;
+    facts.modifiedDays = static_cast<double>(steps) / 864000000000.0 - 109205.0;
+  }
+  return facts;
+}
+
+std::string ExpandFileName(const std::string& name) {
+  std::vector<char> full(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetFullPathNameA(name.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return name;
+    if (length < full.size()) return std::string(full.data(), length);
+    full.resize(length + 1);
+  }
+}
+
+}  // namespace shrinkwell
