@@ -94,6 +94,7 @@ TTurn TurnOfScratchCopy() {
 // the run.
 TTurn ReadThroughScratchCopy(const std::u16string& source, TJPEGImage& jpeg, TStageLaps& laps) {
   const TScratchLock lock;  // another run in this folder waits here
+  const TScratchInUse inUse;
   TScratchFile sourceCopy(kSourceScratch, kSourceScratchName);
   const TFileResult copied = CopyFileTo(source, sourceCopy.Name(), true);
   if (!copied) {
@@ -115,6 +116,7 @@ TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, const std::u16string& sour
                                     TStageLaps& laps) {
   jpeg.EnsureEncoded();  // the work, before other runs are kept waiting
   const TScratchLock lock;
+  const TScratchInUse inUse;
   TScratchFile outputCopy(kOutputScratch, kOutputScratchName);
   {
     TFileStream stream(outputCopy.NarrowName(), TFileStream::Mode::CreateNew);

@@ -299,21 +299,25 @@ bool IsExistingFile(const std::u16string& name) {
 }
 
 TScratchLock::TScratchLock() {
-  handle_ = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (handle_ < 0) return;  // making the scratch files fails and says why
-  while (::flock(handle_, LOCK_EX) != 0) {
+  const int folder = ::open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0) return;  // making the scratch files fails and says why
+  while (::flock(folder, LOCK_EX) != 0) {
     if (errno == EINTR) continue;
     // A file system without locks (some network shares): the run goes on
     // unprotected rather than not at all.
-    ::close(handle_);
-    handle_ = -1;
+    ::close(folder);
     return;
   }
+  handle_ = folder;
 }
 
 TScratchLock::~TScratchLock() {
-  if (handle_ >= 0) ::close(handle_);  // closing lets go of the lock
+  if (handle_ >= 0) ::close(static_cast<int>(handle_));  // closing lets go of the lock
 }
+
+// Files in use can be removed here: an interruption need not wait.
+TScratchInUse::TScratchInUse() = default;
+TScratchInUse::~TScratchInUse() = default;
 
 void InstallInterruptCleanup() {
   struct sigaction action {};

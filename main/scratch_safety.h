@@ -4,6 +4,7 @@
 // (POSIX here).
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace shrinkwell {
@@ -20,13 +21,25 @@ class TScratchLock {
   TScratchLock& operator=(const TScratchLock&) = delete;
 
  private:
-  int handle_ = -1;
+  intptr_t handle_ = -1;  // a descriptor of the folder, or a Windows mutex
 };
 
-// Makes Ctrl+C, SIGTERM and SIGHUP remove every file registered below and
-// then end the process as the signal would (the shell shows 130 for
-// Ctrl+C). Called once at program start.
+// Makes Ctrl+C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and the
+// console window closing) remove every file registered below and then end
+// the process as the signal would (the shell shows 130 for Ctrl+C). Called
+// once at program start.
 void InstallInterruptCleanup();
+
+// While it lives an interruption waits before it removes this run's files,
+// so that it never meets a file in use: Windows cannot remove an open file.
+// (POSIX can; there it holds nothing back.) It may be nested.
+class TScratchInUse {
+ public:
+  TScratchInUse();
+  ~TScratchInUse();
+  TScratchInUse(const TScratchInUse&) = delete;
+  TScratchInUse& operator=(const TScratchInUse&) = delete;
+};
 
 // Registers a file name (8-bit, as the file functions take it) for removal
 // on interruption while this object lives. It does not remove the file.

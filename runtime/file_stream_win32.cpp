@@ -18,7 +18,8 @@ intptr_t Stored(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? -1 : re
 
 TFileStream::TFileStream(const std::string& name, Mode mode) {
   if (mode == Mode::OpenRead) {
-    handle_ = Stored(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    // Others may read it; and remove it (an interruption may have to).
+    handle_ = Stored(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr));
     if (handle_ < 0) {
       throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(name).c_str(),

@@ -9,11 +9,11 @@
 namespace shrinkwell {
 
 uint8_t* AllocatePixelMemory(size_t size) {
-  constexpr size_t kLargePage = size_t{2} << 20;
   // Below a few large pages the faults saved do not pay for zeroing whole
   // large pages (measured on decoded photos and their quarter-size copies).
   // Windows has no aligned memory that std::free takes back.
 #ifndef _WIN32
+  constexpr size_t kLargePage = size_t{2} << 20;
   if (size >= 4 * kLargePage) {
     if (size > SIZE_MAX - kLargePage) return nullptr;
     const size_t rounded = (size + kLargePage - 1) / kLargePage * kLargePage;

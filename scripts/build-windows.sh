@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# Builds the Windows programs, shrinkwell.exe and shrinkwell-meta.exe, with
+# Debian's mingw-w64 into OUTDIR, and prints their paths. libjpeg for Windows
+# is built from Debian's own libjpeg-turbo source package, of the version
+# the Linux build links, static and with its SIMD code: only that encodes
+# byte for byte like the Linux program. Runs as root without questions;
+# installs what is missing. Extra CMake arguments for Shrinkwell follow OUTDIR.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+out=${1:?usage: build-windows.sh OUTDIR [CMAKE-ARGUMENTS...]}
+shift
+work="$root/build-windows"
+
+packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 nasm dpkg-dev cmake make
+          libjpeg62-turbo-dev)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+export DEBIAN_FRONTEND=noninteractive
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  apt-get update -qq </dev/null
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null
+fi
+
+version=$(dpkg-query -W -f='${Version}' libjpeg62-turbo-dev)
+library="$work/libjpeg-$version"
+if [ ! -f "$library/lib/libjpeg.a" ]; then
+  # The source package needs a deb-src entry; one is added for Debian's
+  # own archive when there is none.
+  if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    cat > /etc/apt/sources.list.d/shrinkwell-deb-src.sources <<EOF
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: $codename $codename-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+EOF
+    apt-get update -qq </dev/null
+  fi
+  rm -rf "$work/source" && mkdir -p "$work/source"
+  (cd "$work/source" && apt-get source -qq "libjpeg-turbo=$version" </dev/null >/dev/null 2>&1)
+  source=$(find "$work/source" -maxdepth 1 -mindepth 1 -type d -name 'libjpeg-turbo-*' | head -n 1)
+  cmake -S "$source" -B "$work/libjpeg-build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DWITH_SIMD=ON -DREQUIRE_SIMD=ON -DWITH_JPEG8=OFF -DENABLE_SHARED=OFF \
+    -DWITH_TURBOJPEG=OFF -DCMAKE_INSTALL_PREFIX="$library" >/dev/null
+  cmake --build "$work/libjpeg-build" -j"$(nproc)" >/dev/null
+  cmake --install "$work/libjpeg-build" >/dev/null
+fi
+
+cmake -S "$root" -B "$work/shrinkwell" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" -DCMAKE_BUILD_TYPE=Release \
+  -DSHRINKWELL_TESTS=OFF -DJPEG_INCLUDE_DIR="$library/include" -DJPEG_LIBRARY="$library/lib/libjpeg.a" "$@" >/dev/null
+cmake --build "$work/shrinkwell" -j"$(nproc)" >/dev/null
+mkdir -p "$out"
+for program in programs/shrinkwell programs/shrinkwell-meta tests/windows/argument_probe; do
+  cp "$work/shrinkwell/$program.exe" "$out/"
+  echo "$(cd "$out" && pwd)/$(basename "$program").exe"
+done
