@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Sets everything up, builds Shrinkwell and runs it on example photos that it
-# generates into a fresh scratch folder outside the repository.
+# generates into a fresh scratch folder outside the repository; then shows
+# each example's size in pixels beside its copy's.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/install-deps.sh"
@@ -14,6 +15,9 @@ echo "Example photos in $scratch:"
 echo
 cd "$scratch"
 "$root/build/programs/shrinkwell" "$scratch"/* </dev/null
+echo
+echo "Sizes in pixels: each copy is a quarter of the upright picture, portrait or landscape as the scene:"
+"$root/build/programs/make_example_photos" --sizes "$scratch"
 echo
 echo "Result:"
 ls -l "$scratch"
