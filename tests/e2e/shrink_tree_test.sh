@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # scripts/shrink-tree.sh over a tree of corpus photos on two cores: every
 # copy equals the one a single run of the program over all the photos makes;
-# a second run shrinks no copy again; a folder whose photo cannot be decoded
-# fails alone. Usage: shrink_tree_test.sh SHRINKWELL CORPUS
+# a second run shrinks no copy again; through a list of machines, a folder
+# whose photo cannot be decoded fails alone. Usage: shrink_tree_test.sh SHRINKWELL CORPUS
 set -euo pipefail
 program=$1 corpus=$2
 script="$(cd "$(dirname "$0")/../.." && pwd)/scripts/shrink-tree.sh"
@@ -45,12 +45,22 @@ bash "$script" -j 2 "$scratch/tree" >"$scratch/second.log" || fail "second run: 
 diff -r "$scratch/single" "$scratch/tree" || fail "a second run changed the tree"
 grep -q 'skipped: .* exists' "$scratch/second.log" || fail "the second run found no copy"
 
-# The same through a machine list naming only this machine.
+# Through a list of machines. The one machine named is reached through a
+# stand-in for ssh that runs the job here, as sshd would, in an environment
+# that holds only what the script sends along.
 cp -r "$corpus/codec" "$scratch/tree/x/codec"
 chmod -R u+w "$scratch/tree/x/codec"
-echo 2/: >"$scratch/machines"
+cat >"$scratch/ssh" <<'END'
+#!/bin/bash
+shift
+[ "${1:-}" = -- ] && shift
+exec env -i PATH=/usr/bin:/bin HOME="$HOME" SHELL=/bin/bash bash -c "$*"
+END
+chmod +x "$scratch/ssh"
+echo 2/elsewhere >"$scratch/machines"
 status=0
-bash "$script" --sshloginfile "$scratch/machines" "$scratch/tree" >"$scratch/third.log" 2>&1 || status=$?
+PARALLEL_SSH="$scratch/ssh" bash "$script" --sshloginfile "$scratch/machines" "$scratch/tree" >"$scratch/third.log" 2>&1 ||
+  status=$?
 [ "$status" -eq 1 ] || fail "a folder with a photo that cannot be decoded gave status $status"
 grep -q '1 folder(s) not done' "$scratch/third.log" || fail "the failing folder was not reported"
 rm -r "$scratch/tree/x/codec"
