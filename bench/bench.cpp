@@ -25,6 +25,7 @@
 #include "exif_builder.h"
 #include "fixtures.h"
 #include "photo_pipeline.h"
+#include "system.h"
 #include "wide_names.h"
 
 namespace {
@@ -151,7 +152,7 @@ std::array<double, shrinkwell::kPhotoStageCount> Stages(const Photo& p, const st
   using namespace shrinkwell;
   std::array<double, kPhotoStageCount> best;
   best.fill(1e9);
-  TPhotoPipeline pipeline;
+  TPhotoPipeline pipeline(AvailableProcessors() >= 2);
   pipeline.SetStageObserver([&best](TPhotoStage stage, double seconds) {
     double& b = best[static_cast<size_t>(stage)];
     b = std::min(b, seconds);

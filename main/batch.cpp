@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <deque>
 #include <exception>
+#include <future>
+#include <memory>
 #include <new>
+#include <vector>
 
 #include "console.h"
 #include "errors.h"
@@ -51,28 +55,114 @@ std::string LineEnding(const TPhotoOutcome& outcome, const std::u16string& outpu
   return " OK";
 }
 
+// One argument as the loop sees it.
+struct TArgument {
+  std::u16string name;
+  std::string narrow;    // as the console and the 8-bit functions take it
+  bool photo = false;    // an existing file named .jpg or .jpeg
+  std::u16string output;
+};
+
+TArgument ArgumentFacts(int index) {
+  TArgument argument;
+  argument.name = ArgumentAt(index);
+  argument.narrow = ToNarrow(argument.name);
+  const std::string extension = ExtensionOf(argument.narrow);
+  argument.photo = IsExistingFile(argument.name) && IsJpegExtension(extension);
+  if (argument.photo) argument.output = OutputNameFor(argument.name, ToWide(extension));
+  return argument;
+}
+
+// The photos of a run, up to `slots` of them in flight: while one is
+// stored, the next is already copied, read and decoded on another core.
+// Storing, and everything the console shows, keeps the arguments' order:
+// the console reads as a run of one photo after another would, and a photo
+// that cannot be decoded ends the run at its own turn.
+class TPhotoQueue {
+ public:
+  TPhotoQueue(std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines, std::vector<TArgument>& arguments)
+      : pipelines_(pipelines), arguments_(arguments) {}
+
+  // The prepared photo of argument index (a photo), starting the next
+  // photos meanwhile. Raises what its preparation raised.
+  TPreparedPhoto Take(size_t index) {
+    Fill(index);
+    TPreparedPhoto photo = Next(index);
+    Fill(index + 1);  // the next one works while this one is stored
+    return photo;
+  }
+
+ private:
+  struct TInFlight {
+    size_t index;
+    std::future<TPreparedPhoto> prepared;  // empty: prepared here, when taken
+  };
+
+  // Starts photos from index on until the slots are full.
+  void Fill(size_t index) {
+    next_ = std::max(next_, index);
+    while (inFlight_.size() < pipelines_.size() && next_ < arguments_.size()) {
+      const size_t photo = next_++;
+      if (!arguments_[photo].photo) continue;
+      TPhotoPipeline& pipeline = *pipelines_[started_++ % pipelines_.size()];
+      TInFlight entry{photo, {}};
+      if (pipelines_.size() > 1) {
+        const TArgument& argument = arguments_[photo];
+        entry.prepared = std::async(std::launch::async,
+                                    [&pipeline, &argument] { return pipeline.Prepare(argument.name, argument.output); });
+      }
+      inFlight_.push_back(std::move(entry));
+    }
+  }
+
+  TPreparedPhoto Next(size_t index) {
+    TInFlight entry = std::move(inFlight_.front());
+    inFlight_.pop_front();
+    if (entry.prepared.valid()) return entry.prepared.get();
+    const TArgument& argument = arguments_[index];
+    return pipelines_.front()->Prepare(argument.name, argument.output);  // one slot: on this thread
+  }
+
+  std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines_;
+  std::vector<TArgument>& arguments_;
+  std::deque<TInFlight> inFlight_;
+  size_t next_ = 0;
+  size_t started_ = 0;
+};
+
 // Runs the loop; true when every photo's copy was stored or rightly
 // skipped, false when some copy could not be stored.
-bool RunLoop(TPhotoPipeline& pipeline) {
+bool RunLoop(std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines) {
   bool allStored = true;
   const int count = ArgumentCount();
+  std::vector<TArgument> arguments;
+  for (int i = 1; i <= count; ++i) arguments.push_back(ArgumentFacts(i));
+  TPhotoQueue queue(pipelines, arguments);
   for (int i = 1; i <= count; ++i) {
-    const std::u16string argument = ArgumentAt(i);
-    const std::string narrow = ToNarrow(argument);
-    console::Write("[" + ZeroPad(i, 2) + "/" + ZeroPad(count, 2) + "] " + narrow);
+    const TArgument& argument = arguments[static_cast<size_t>(i - 1)];
+    console::Write("[" + ZeroPad(i, 2) + "/" + ZeroPad(count, 2) + "] " + argument.narrow);
     console::Flush();
-    const std::string extension = ExtensionOf(narrow);
     std::string ending = " OK";
-    if (IsExistingFile(argument) && IsJpegExtension(extension)) {
-      const std::u16string output = OutputNameFor(argument, ToWide(extension));
-      const TPhotoOutcome outcome = pipeline.Process(argument, output);
+    if (argument.photo) {
+      TPreparedPhoto photo = queue.Take(static_cast<size_t>(i - 1));
+      const TPhotoOutcome outcome = pipelines.front()->Store(photo, argument.name, argument.output);
       if (outcome.kind == TPhotoOutcome::TKind::StoreFailed) allStored = false;
-      ending = LineEnding(outcome, output);
+      ending = LineEnding(outcome, argument.output);
     }
     console::WriteLine(ending);
   }
   console::Flush();
   return allStored;
+}
+
+// How many photos are in flight at once: as many as free cores, at most
+// two; one for a single photo, which halves on a second core instead.
+std::vector<std::unique_ptr<TPhotoPipeline>> MakePipelines() {
+  const int cores = AvailableProcessors();
+  const size_t slots = ArgumentCount() >= 2 && cores >= 2 ? 2 : 1;
+  std::vector<std::unique_ptr<TPhotoPipeline>> pipelines;
+  for (size_t i = 0; i < slots; ++i) pipelines.push_back(std::make_unique<TPhotoPipeline>(slots == 1 && cores >= 2));
+  return pipelines;
 }
 
 // SHRINKWELL_MAX_MEGAPIXELS raises (or lowers) the pixel limit: a whole
@@ -118,7 +208,7 @@ std::u16string OutputNameFor(const std::u16string& argument, const std::u16strin
 int RunBatch() {
   TakePixelLimitFromEnvironment();
   try {
-    TPhotoPipeline pipeline;  // the work buffers, before anything is printed
+    auto pipelines = MakePipelines();  // the work buffers, before anything is printed
     if (ArgumentCount() > 0) {
       WriteShortBanner();
     } else {
@@ -127,7 +217,7 @@ int RunBatch() {
     }
     // A copy that could not be stored leaves its line and the run goes on,
     // but a script must be able to tell.
-    return RunLoop(pipeline) ? 0 : 2;
+    return RunLoop(pipelines) ? 0 : 2;
   } catch (const Exception& error) {
     console::WriteErrorReport(error.ClassName(), error.Address(), error.Message());
   } catch (const std::bad_alloc&) {

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
 
 #include "errors.h"
 #include "exif_reader.h"
@@ -39,6 +40,24 @@ class TStageLaps {
   using Clock = std::chrono::steady_clock;
   const TPhotoPipeline::StageObserver& observer_;
   Clock::time_point last_;
+};
+
+// The scratch names, this thread's while it lives: the other photo in flight
+// of this run waits here, and so does another run in this folder. It also
+// keeps the metadata reader, whose state is process-wide, to one photo at a
+// time.
+class TScratchTurn {
+ public:
+  TScratchTurn() : inProcess_(ScratchMutex()) {}
+
+ private:
+  static std::mutex& ScratchMutex() {
+    static std::mutex mutex;
+    return mutex;
+  }
+  std::lock_guard<std::mutex> inProcess_;
+  TScratchLock folder_;
+  TScratchInUse inUse_;
 };
 
 // One scratch name, ours while the scratch lock is held: whatever has the
@@ -93,8 +112,7 @@ TTurn TurnOfScratchCopy() {
 // through a link or into a file that was there before. A failed copy ends
 // the run.
 TTurn ReadThroughScratchCopy(const std::u16string& source, TJPEGImage& jpeg, TStageLaps& laps) {
-  const TScratchLock lock;  // another run in this folder waits here
-  const TScratchInUse inUse;
+  const TScratchTurn scratch;
   TScratchFile sourceCopy(kSourceScratch, kSourceScratchName);
   const TFileResult copied = CopyFileTo(source, sourceCopy.Name(), true);
   if (!copied) {
@@ -115,8 +133,7 @@ TTurn ReadThroughScratchCopy(const std::u16string& source, TJPEGImage& jpeg, TSt
 TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, const std::u16string& source, const std::u16string& output,
                                     TStageLaps& laps) {
   jpeg.EnsureEncoded();  // the work, before other runs are kept waiting
-  const TScratchLock lock;
-  const TScratchInUse inUse;
+  const TScratchTurn scratch;
   TScratchFile outputCopy(kOutputScratch, kOutputScratchName);
   {
     TFileStream stream(outputCopy.NarrowName(), TFileStream::Mode::CreateNew);
@@ -134,12 +151,17 @@ TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, const std::u16string& sour
 
 }  // namespace
 
-TPhotoPipeline::TPhotoPipeline() : bands_(AvailableProcessors() >= 2) {}
+TPhotoPipeline::TPhotoPipeline(bool halvingThread) : bands_(halvingThread) {}
 
 TPhotoOutcome TPhotoPipeline::Process(const std::u16string& source, const std::u16string& output) {
+  TPreparedPhoto photo = Prepare(source, output);
+  return Store(photo, source, output);
+}
+
+TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::u16string& output) {
   // Only a shortcut for a second run over a folder: the no-replace move
   // stays the guarantee.
-  if (EntryExists(output)) return {TPhotoOutcome::TKind::OutputExists, 0};
+  if (EntryExists(output)) return {{TPhotoOutcome::TKind::OutputExists, 0}, nullptr};
 
   TStageLaps laps(observer_);
   auto jpeg = std::make_unique<TJPEGImage>();
@@ -152,14 +174,21 @@ TPhotoOutcome TPhotoPipeline::Process(const std::u16string& source, const std::u
   jpeg->DecodeRows(bands_);
   laps.Lap(TPhotoStage::Decode);
   // A copy of less than one pixel would be a file that no viewer opens.
-  if (jpeg->PixelWidth() < 4 || jpeg->PixelHeight() < 4) return {TPhotoOutcome::TKind::TooSmall, 0};
+  if (jpeg->PixelWidth() < 4 || jpeg->PixelHeight() < 4) return {{TPhotoOutcome::TKind::TooSmall, 0}, nullptr};
   laps.Lap(TPhotoStage::Shrink);
   const std::unique_ptr<TBitmap> raster = bands_.Finish();
   laps.Lap(TPhotoStage::Turn);
   jpeg->CopyPicture(*raster);
   jpeg->SetEncodeQuality(88);
+  return {{TPhotoOutcome::TKind::Stored, 0}, std::move(jpeg)};
+}
 
-  const TFileResult moved = StoreThroughScratchFile(*jpeg, source, output, laps);
+TPhotoOutcome TPhotoPipeline::Store(TPreparedPhoto& photo, const std::u16string& source,
+                                    const std::u16string& output) {
+  if (photo.outcome.kind != TPhotoOutcome::TKind::Stored || !photo.copy) return photo.outcome;
+  TStageLaps laps(observer_);
+  const TFileResult moved = StoreThroughScratchFile(*photo.copy, source, output, laps);
+  photo.copy.reset();
   if (moved) return {TPhotoOutcome::TKind::Stored, 0};
   if (moved.targetExists) return {TPhotoOutcome::TKind::OutputExists, 0};
   return {TPhotoOutcome::TKind::StoreFailed, moved.error};

@@ -9,9 +9,11 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "band_shrinker.h"
+#include "jpeg.h"
 #include "work_buffers.h"
 
 namespace shrinkwell {
@@ -31,15 +33,23 @@ struct TPhotoOutcome {
   int systemError = 0;  // StoreFailed: the platform's error code
 };
 
+// A photo read, decoded, halved and turned, waiting for its turn to be
+// stored: outcome Stored with the copy to store, or what became of it.
+struct TPreparedPhoto {
+  TPhotoOutcome outcome;
+  std::unique_ptr<TJPEGImage> copy;  // quarter size, upright, quality 88
+};
+
 class TPhotoPipeline {
  public:
   // Told the duration of each stage as it ends.
   using StageObserver = std::function<void(TPhotoStage stage, double seconds)>;
 
   // Allocates the work buffers; EOutOfMemory when they cannot be had. With
-  // a second processor free, each photo is halved on a second thread while
-  // it is decoded.
-  TPhotoPipeline();
+  // halvingThread each photo is halved on a second thread while it is
+  // decoded (worth it when a second processor is free and nothing else
+  // uses it).
+  explicit TPhotoPipeline(bool halvingThread);
 
   // For the benchmark, which times the stages of the program's own sequence.
   void SetStageObserver(StageObserver observer) { observer_ = std::move(observer); }
@@ -51,6 +61,13 @@ class TPhotoPipeline {
   // cannot decode (EJPEG) or that is larger than the pixel limit
   // (EOutOfResources), a scratch file that cannot be written (EWriteError).
   TPhotoOutcome Process(const std::u16string& source, const std::u16string& output);
+
+  // The same in two parts, so that the next photo can be prepared while
+  // this one is stored. Prepare may run on any thread, one call at a time
+  // per pipeline; photos of one run are stored one at a time, in order,
+  // with any pipeline's Store.
+  TPreparedPhoto Prepare(const std::u16string& source, const std::u16string& output);
+  TPhotoOutcome Store(TPreparedPhoto& photo, const std::u16string& source, const std::u16string& output);
 
  private:
   TWorkBuffers buffers_;

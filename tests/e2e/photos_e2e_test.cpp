@@ -313,3 +313,41 @@ TEST(Photos, WiderThanTheInitialBuffersIsShrunkWhole) {
     EXPECT_NEAR(out.At(500, y)[0], 30, 12);
   }
 }
+
+TEST(Photos, TwoInFlightShowAndStoreWhatOneAfterAnotherWould) {
+  // With photos in flight on two cores, the console and every byte stored
+  // are those of a run on one core, one photo after another: with an
+  // output already there, a file that is no photo, and a photo that cannot
+  // be decoded in the middle, which ends both runs at its own turn.
+  std::vector<std::pair<std::string, std::string>> files;
+  for (uint32_t i = 0; i < 6; ++i) {
+    files.push_back({"p" + std::to_string(i) + ".jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(900, 600, 40 + i))});
+  }
+  files.push_back({"broken.jpg", "\xFF\xD8\xFF\xE0 not a photo"});
+  files.push_back({"after.jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(300, 200, 50))});
+  const std::vector<std::string> order = {"p0.jpg", "p1.jpg", "notes.txt", "p2.jpg", "p3.jpg", "p4.jpg", "p5.jpg", "broken.jpg", "after.jpg"};
+  const std::vector<std::string> whole = {"p0.jpg", "p1.jpg", "notes.txt", "p2.jpg", "p3.jpg", "p4.jpg", "p5.jpg"};
+  for (int round = 0; round < 3; ++round) {
+    for (const auto& arguments : {whole, order}) {
+      std::map<std::string, std::string> outputs[2];
+      std::string console[2];
+      int status[2];
+      for (int oneCore = 0; oneCore < 2; ++oneCore) {
+        TempDir dir;
+        for (const auto& [name, bytes] : files) fixtures::WriteFile(dir / name, bytes);
+        fixtures::WriteFile(dir / "notes.txt", "not a photo");
+        fixtures::WriteFile(dir / "p3+.jpg", "there before");
+        const auto run = RunProgram(kProgram, arguments, dir.Path(), {"", "", false, oneCore == 1});
+        console[oneCore] = run.out + run.err.substr(0, run.err.find(" in Modul"));
+        status[oneCore] = run.status;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
+          outputs[oneCore][entry.path().filename().string()] = fixtures::ReadFile(entry.path().string());
+        }
+      }
+      EXPECT_EQ(console[0], console[1]);
+      EXPECT_EQ(status[0], status[1]);
+      EXPECT_EQ(outputs[0], outputs[1]);
+      EXPECT_EQ(outputs[0].count("after+.jpg"), 0u) << "nothing after the broken photo is stored";
+    }
+  }
+}

@@ -40,7 +40,7 @@ class PhotoPipeline : public testing::Test {
   }
 
   TempDir dir_;
-  TPhotoPipeline pipeline_;
+  TPhotoPipeline pipeline_{false};
   std::vector<TPhotoStage> stages_;
 
  private:

@@ -1,6 +1,7 @@
 #include "run_program.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -44,6 +45,12 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     if (in < 0 || out < 0 || err < 0 || ::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
     if (options.asOtherUser && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+    if (options.oneProcessor) {
+      cpu_set_t one;
+      CPU_ZERO(&one);
+      CPU_SET(0, &one);
+      if (::sched_setaffinity(0, sizeof one, &one) != 0) ::_exit(126);
+    }
     // As from a terminal, whatever the test runner ignores.
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
     ::dup2(in, 0);

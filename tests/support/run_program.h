@@ -24,6 +24,7 @@ struct RunOptions {
   std::string input;              // standard input, then end of file
   std::string stdoutPath;         // redirect standard output here instead (e.g. /dev/full)
   bool asOtherUser = false;       // run as "nobody" when the tests run as root
+  bool oneProcessor = false;      // let it run on one processor only
 };
 
 // A program started in the background.
