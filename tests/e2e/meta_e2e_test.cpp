@@ -207,19 +207,18 @@ TEST(MetaViewer, UnknownMakerNoteTagsOnlyWithAll) {
   SKIP_WITHOUT_CORPUS();
   const auto files = CorpusFiles();
   TempDir dir;
-  // The maker-note lines of each block, counted by kind.
-  auto count = [&](const std::vector<std::string>& options) {
-    std::vector<std::string> args = options;
+  // Unknown and known lines of the maker's notes.
+  auto count = [&](std::vector<std::string> args) {
     args.insert(args.end(), files.begin(), files.end());
     std::istringstream lines(RunProgram(kMeta, args, dir.Path()).out);
     std::string line;
-    bool inMakerNote = false;
-    std::pair<int, int> unknownAndKnown{0, 0};
+    bool inNote = false;
+    int counts[2] = {0, 0};
     while (std::getline(lines, line)) {
-      if (line == "  makerText:" || line == "  IPTC:" || line.empty()) inMakerNote = line == "  makerText:";
-      else if (inMakerNote) ++(line.compare(0, 12, "  Unknown = ") == 0 ? unknownAndKnown.first : unknownAndKnown.second);
+      if (line.empty() || line == "  IPTC:" || line == "  makerText:") inNote = line == "  makerText:";
+      else if (inNote) ++counts[line.compare(0, 12, "  Unknown = ") == 0 ? 0 : 1];
     }
-    return unknownAndKnown;
+    return std::make_pair(counts[0], counts[1]);
   };
   const auto shown = count({}), all = count({"--all"});
   EXPECT_EQ(shown.first, 0);
