@@ -25,7 +25,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 version=$(dpkg-query -W -f='${Version}' libjpeg62-turbo-dev)
-library="$work/libjpeg-$version"
+library="$work/libjpeg-${version//:/_}"  # make takes no colon in a path
 if [ ! -f "$library/lib/libjpeg.a" ]; then
   # The source package needs a deb-src entry; one is added for Debian's
   # own archive when there is none.
