@@ -12,7 +12,7 @@ shift
 work="$root/build-windows"
 
 packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 nasm dpkg-dev cmake make
-          libjpeg62-turbo-dev)
+          libjpeg62-turbo-dev nlohmann-json3-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
