@@ -40,7 +40,7 @@ Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
 EOF
     apt-get update -qq </dev/null
   fi
-  rm -rf "$work/source" && mkdir -p "$work/source"
+  rm -rf "$work/source" "$work/libjpeg-build" && mkdir -p "$work/source"
   (cd "$work/source" && apt-get source -qq "libjpeg-turbo=$version" </dev/null >/dev/null 2>&1)
   source=$(find "$work/source" -maxdepth 1 -mindepth 1 -type d -name 'libjpeg-turbo-*' | head -n 1)
   cmake -S "$source" -B "$work/libjpeg-build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \

@@ -209,3 +209,31 @@ TEST(WindowsProgram, TwoRunsInOneFolderStoreEveryPhotoAsARunAloneWould) {
     }
   }
 }
+
+TEST(WindowsProgram, WildcardNamesAsOnLinux) {
+  // cmd.exe passes "*.jpg" on as it stands. A name with wildcards counts as
+  // a photo when its first match is a file, and then no file of that name
+  // can be copied: the run ends in the report. A first match that is a
+  // folder is skipped. Each folder holds one entry, so "first" is certain.
+  REQUIRE_WINDOWS_BUILD();
+  const std::pair<bool, std::string> cases[] = {{true, "a*.jpg"}, {false, "d*.jpg"}};
+  for (const auto& [file, pattern] : cases) {
+    TempDir onLinux, onWindows;
+    for (TempDir* dir : {&onLinux, &onWindows}) {
+      if (file) {
+        fixtures::WriteFile(*dir / "a.jpg", Photo(7));
+      } else {
+        std::filesystem::create_directory(*dir / "d.jpg");
+      }
+    }
+    const auto expected = RunProgram(kLinuxProgram, {pattern}, onLinux.Path());
+    const auto run = RunWindows("shrinkwell.exe", {pattern}, onWindows.Path());
+    EXPECT_EQ(expected.status, file ? 1 : 0) << pattern;
+    EXPECT_EQ(run.status, expected.status) << pattern << run.err;
+    EXPECT_EQ(ConsoleLines(run.out).back(), ConsoleLines(expected.out).back()) << pattern;
+    if (file) {
+      EXPECT_EQ(run.err.rfind("Exception EFOpenError in Modul shrinkwell.exe bei ", 0), 0u) << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(onWindows / "1.$$$"));
+  }
+}
