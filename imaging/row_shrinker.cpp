@@ -58,6 +58,9 @@ void TRowShrinker::Begin(int32_t width, int32_t height, TTurn turn) {
   raster_->ChangeHeight(quarterTurn ? w4 : h4);
   raster_->ChangeWidth(quarterTurn ? h4 : w4);
   top_ = raster_->Empty() ? nullptr : raster_->RowAddress(0);
+  if (quarterTurn && block_.size() < 4 * static_cast<size_t>(w4) * kTurnBlock) {
+    block_.resize(4 * static_cast<size_t>(w4) * kTurnBlock);
+  }
   step_ = raster_->RowStep();
 }
 
@@ -75,27 +78,43 @@ void TRowShrinker::TakeRows(const uint8_t* const* rows, int32_t count) {
 // (three): the mapping of the orientation turn, written directly.
 void TRowShrinker::Place(const uint8_t* quarterRow, int32_t y) {
   const int32_t w4 = second_.outWidth, h4 = second_.outHeight;
-  // Where pixel x goes: the first one, and the step to the next.
-  uint8_t* at = nullptr;
-  ptrdiff_t next = 0;
-  switch (turn_) {
-    case TTurn::None:
-      at = top_ + step_ * y, next = 3;
-      break;
-    case TTurn::Half:
-      at = top_ + step_ * (h4 - 1 - y) + 3 * (w4 - 1), next = -3;
-      break;
-    case TTurn::QuarterClockwise:  // (x, y) to (h4 - 1 - y, x)
-      at = top_ + 3 * (h4 - 1 - y), next = step_;
-      break;
-    case TTurn::QuarterCounterClockwise:  // (x, y) to (y, w4 - 1 - x)
-      at = top_ + step_ * (w4 - 1) + 3 * y, next = -step_;
-      break;
+  if (turn_ == TTurn::QuarterClockwise || turn_ == TTurn::QuarterCounterClockwise) {
+    // A quarter turn makes a row a column: rows are gathered into a block
+    // first, so that each raster row gets a run of pixels at a time rather
+    // than one pixel per row of the picture.
+    const size_t rowBytes = 4 * static_cast<size_t>(w4);
+    std::memcpy(block_.data() + rowBytes * static_cast<size_t>(y % kTurnBlock), quarterRow, rowBytes);
+    if (y % kTurnBlock == kTurnBlock - 1 || y == h4 - 1) PlaceTurnedBlock(y - y % kTurnBlock, y % kTurnBlock + 1);
+    return;
   }
+  uint8_t* at = top_ + step_ * y;
+  ptrdiff_t next = 3;
+  if (turn_ == TTurn::Half) at = top_ + step_ * (h4 - 1 - y) + 3 * (w4 - 1), next = -3;
   for (int32_t x = 0; x < w4; ++x, at += next, quarterRow += 4) {
     at[0] = quarterRow[0];
     at[1] = quarterRow[1];
     at[2] = quarterRow[2];
+  }
+}
+
+// Rows y0 to y0 + count - 1 of the block, turned: (x, y) goes to
+// (h4 - 1 - y, x) clockwise and to (y, w4 - 1 - x) counter-clockwise.
+void TRowShrinker::PlaceTurnedBlock(int32_t y0, int32_t count) {
+  const int32_t w4 = second_.outWidth, h4 = second_.outHeight;
+  const size_t rowBytes = 4 * static_cast<size_t>(w4);
+  const bool clockwise = turn_ == TTurn::QuarterClockwise;
+  // Each raster row's run is put together here and stored in one go.
+  uint8_t run[3 * kTurnBlock];
+  for (int32_t x = 0; x < w4; ++x) {
+    const uint8_t* from = block_.data() + 4 * static_cast<size_t>(x);
+    for (int32_t i = 0; i < count; ++i, from += rowBytes) {
+      uint8_t* to = run + 3 * (clockwise ? count - 1 - i : i);
+      to[0] = from[0];
+      to[1] = from[1];
+      to[2] = from[2];
+    }
+    uint8_t* at = clockwise ? top_ + step_ * x + 3 * (h4 - y0 - count) : top_ + step_ * (w4 - 1 - x) + 3 * y0;
+    std::memcpy(at, run, 3 * static_cast<size_t>(count));
   }
 }
 

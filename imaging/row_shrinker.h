@@ -46,6 +46,10 @@ class TRowShrinker {
     const uint8_t* Take(const uint8_t* line, int32_t later);
   };
   void Place(const uint8_t* quarterRow, int32_t y);
+  void PlaceTurnedBlock(int32_t y0, int32_t count);
+
+  // Quarter-size rows gathered for a quarter turn.
+  static constexpr int32_t kTurnBlock = 16;
 
   TPass first_;
   TPass second_;
@@ -53,6 +57,7 @@ class TRowShrinker {
   std::unique_ptr<TBitmap> raster_;
   uint8_t* top_ = nullptr;  // raster row 0
   ptrdiff_t step_ = 0;      // from one raster row to the next
+  std::vector<uint8_t> block_;
 };
 
 }  // namespace shrinkwell

@@ -271,7 +271,7 @@ TEST(RowShrinker, HalvingWhileDecodingGivesWhatTheTwoPassesGive) {
   TWorkBuffers buffers;
   TBandShrinker alone(false), withWorker(true);
   uint32_t seed = 20;
-  for (auto [w, h] : {std::pair{4, 4}, {5, 7}, {37, 23}, {260, 131}, {33, 2}, {3, 40}, {101, 67}}) {
+  for (auto [w, h] : {std::pair{4, 4}, {5, 7}, {37, 23}, {260, 131}, {33, 2}, {3, 40}, {101, 67}, {150, 90}}) {
     const Picture in = RandomPicture(w, h, seed++);
     for (const TTurn turn : {TTurn::None, TTurn::Half, TTurn::QuarterClockwise, TTurn::QuarterCounterClockwise}) {
       const Picture expected = Shrunk(in, turn, buffers);
