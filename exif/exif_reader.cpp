@@ -494,7 +494,8 @@ bool TImageInfo::ReadEntry(std::vector<Frame>& frames) {
       comment = TrimText(CopyBytes(raw, 9, static_cast<int64_t>(byteCount) - 8));
       valueText = comment;
       commentPos = static_cast<int32_t>(valuePos);
-      commentLength = byteCount - 8;
+      // A count too large for the field wraps negative: no comment then.
+      commentLength = byteCount > 8 ? byteCount - 8 : 0;
     }
     if (buildText) infoText += "\r\n" + entry.description + valueSeparator + valueText;
   }
