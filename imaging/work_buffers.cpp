@@ -27,7 +27,16 @@ TWorkBuffers::TWorkBuffers() { Allocate(kInitialSide, kInitialSide); }
 
 void TWorkBuffers::EnsureCapacity(int32_t width, int32_t height) {
   if (width <= sourceColumns_ && height <= sourceRows_) return;
-  Allocate(std::max(width, sourceColumns_), std::max(height, sourceRows_));
+  int32_t columns = std::max(width, sourceColumns_), rows = std::max(height, sourceRows_);
+  // Grown in both directions at once, a wide panorama followed by a tall
+  // one would need the square of their long side: beyond twice the larger
+  // of the two areas, the buffers take this photo's own size instead.
+  const auto area = [](int32_t w, int32_t h) { return static_cast<int64_t>(w) * h; };
+  if (area(columns, rows) > 2 * std::max(area(width, height), area(sourceColumns_, sourceRows_))) {
+    columns = width;
+    rows = height;
+  }
+  Allocate(columns, rows);
 }
 
 void TWorkBuffers::Allocate(int32_t sourceColumns, int32_t sourceRows) {

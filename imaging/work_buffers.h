@@ -35,8 +35,9 @@ class TWorkBuffers {
   // memory cannot be had.
   TWorkBuffers();
 
-  // Grows the buffers so that a source of width x height fits. They never
-  // shrink during a run, so a mixed folder settles at its largest photo.
+  // Grows the buffers so that a source of width x height fits. A mixed
+  // folder settles at its largest photo; only when growing both sides would
+  // more than double the memory do they take the new photo's shape.
   void EnsureCapacity(int32_t width, int32_t height);
 
   const TWorkBuffer& Half() const { return half_; }

@@ -263,6 +263,14 @@ TEST(Shrinker, SourcesBeyondTheInitialCapacityAreShrunkExactly) {
   // A smaller photo afterwards still uses the grown layout correctly.
   const Picture small = RandomPicture(33, 21, 13);
   EXPECT_EQ(Shrunk(small, TTurn::None, buffers).rgb, ReferencePass(ReferencePass(small)).rgb);
+  // A long wide strip, then a long tall one: never the square of their
+  // long side (here 6.4 GB), only what each needs.
+  for (const auto& [w, h] : {std::pair{160000, 6}, {6, 160000}}) {
+    const Picture strip = RandomPicture(w, h, 14);
+    EXPECT_EQ(Shrunk(strip, TTurn::None, buffers).rgb, ReferencePass(ReferencePass(strip)).rgb);
+    EXPECT_EQ(buffers.Half().columns, w / 2);
+    EXPECT_EQ(buffers.Half().rows, h / 2);
+  }
 }
 
 TEST(RowShrinker, HalvingWhileDecodingGivesWhatTheTwoPassesGive) {
