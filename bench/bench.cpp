@@ -239,8 +239,12 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> all = {program};
   for (const Photo& p : batch) all.push_back(p.path);
-  std::vector<double> decodes, runs;
-  long batchPeak = 0;
+  // The same run held to the first processor: the program then keeps one
+  // photo in flight, on one thread.
+  std::vector<std::string> oneCore = {"taskset", "-c", "0"};
+  oneCore.insert(oneCore.end(), all.begin(), all.end());
+  std::vector<double> decodes, runs, oneCoreRuns;
+  long batchPeak = 0, oneCorePeak = 0;
   for (int i = 0; i < 7; ++i) {
     double sum = 0;
     for (const Photo& p : batch) sum += RunChild({"djpeg", "-dct", "float", "-outfile", "/dev/null", p.path}, work).seconds;
@@ -249,10 +253,17 @@ int main(int argc, char** argv) {
     const ChildRun run = RunChild(all, work);
     runs.push_back(run.seconds);
     batchPeak = std::max(batchPeak, run.peakKiB);
+    for (const Photo& p : batch) std::filesystem::remove(p.Output());
+    const ChildRun alone = RunChild(oneCore, work);
+    oneCoreRuns.push_back(alone.seconds);
+    oneCorePeak = std::max(oneCorePeak, alone.peakKiB);
   }
-  std::printf("\nBatch of %zu photos of 12 MP in one run: %.0f ms against %.0f ms for their decodes (%.2fx), peak %.1f MiB\n",
-              batch.size(), 1e3 * Median(runs), 1e3 * Median(decodes), Median(runs) / Median(decodes),
-              static_cast<double>(batchPeak) / 1024.0);
+  std::printf("\nBatch of %zu photos of 12 MP in one run, against the sum of their decodes (%.0f ms):\n", batch.size(),
+              1e3 * Median(decodes));
+  std::printf("  all cores (%d): %5.0f ms (%.2fx), peak %.1f MiB\n", shrinkwell::AvailableProcessors(),
+              1e3 * Median(runs), Median(runs) / Median(decodes), static_cast<double>(batchPeak) / 1024.0);
+  std::printf("  one core:  %5.0f ms (%.2fx), peak %.1f MiB\n", 1e3 * Median(oneCoreRuns),
+              Median(oneCoreRuns) / Median(decodes), static_cast<double>(oneCorePeak) / 1024.0);
 
   // A second run over the same photos, whose copies all exist now.
   std::vector<double> second;
@@ -285,7 +296,7 @@ int main(int argc, char** argv) {
   }
   if (!vips) std::printf("(vipsthumbnail not installed: its columns are 0)\n");
   std::printf("Targets: ratio <= 1.15 (progressive 1.10) and below vipsthumbnail's; from 3 to 48 MP within 0.05 of the\n"
-              "12 MP ratio; 24 MP peak <= 40 MiB; batch <= 1.15x with flat memory; second run < 5 %%;\n"
-              "metadata bombs < 50 ms and < 20 MiB.\n");
+              "12 MP ratio; 24 MP peak <= 40 MiB; batch <= 0.65x on two cores, <= 1.15x on one, with flat memory;\n"
+              "second run < 5 %%; metadata bombs < 50 ms and < 20 MiB.\n");
   return 0;
 }
