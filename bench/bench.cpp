@@ -92,6 +92,13 @@ int Launch(int reportFd, const char* cwd, char** command) {
   return ::write(reportFd, &run, sizeof run) == static_cast<ssize_t>(sizeof run) ? 0 : 1;
 }
 
+// One keyword dataset that lists `count` keywords, separated by commas.
+std::string KeywordListPayload(int count) {
+  std::string list;
+  for (int k = 0; k < count; ++k) list += (k > 0 ? "," : "") + std::to_string(k);
+  return exiftest::PhotoshopIptcPayload(exiftest::IptcDataset(2, 25, list));
+}
+
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -281,6 +288,7 @@ int main(int argc, char** argv) {
       {"66 KB EXIF, 450 directories over one entry array",
        fixtures::InsertSegmentAfterSoi(small, 0xE1, exiftest::OverlappingDirectoriesExif(450, 5000))},
       {"7222 IPTC keywords", fixtures::InsertSegmentAfterSoi(small, 0xED, exiftest::IptcKeywordsPayload(7222))},
+      {"one keyword dataset of 5000 items", fixtures::InsertSegmentAfterSoi(small, 0xED, KeywordListPayload(5000))},
   };
   for (const auto& [label, bytes] : bombs) {
     const std::string path = scratch + "/bomb.jpg";

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <memory>
 #include <random>
 #include <string>
@@ -133,19 +132,17 @@ TEST(IptcCommaLists, ReadingAndWritingFollowTheListRules) {
   EXPECT_EQ(WriteCommaText({"a\x01", "", "b"}), "\"a\x01\",,b");
 }
 
-TEST(IptcCommaLists, ThirtyThousandItemsMergeInWellUnderASecond) {
-  // One keyword dataset of 64 KB holds some 30000 items; comparing each
-  // with every item before it once took the viewer seconds per photo.
+TEST(IptcCommaLists, ThirtyThousandItemsMergeWithoutLosingOrRepeatingOne) {
+  // One keyword dataset of 64 KB holds some 30000 items (what that costs is
+  // measured by the benchmark's keyword lines).
   std::string lower, upper;
   for (int i = 0; i < 30000; ++i) {
     const std::string sep = i > 0 ? "," : "";
     lower += sep + "k" + std::to_string(i);
     upper += sep + "K" + std::to_string(i);
   }
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(MergeCommaLists("", lower), lower);
   EXPECT_EQ(MergeCommaLists(lower, upper + ",new"), lower + ",new");
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 1.0);
 }
 
 TEST(IptcOperations, ByName) {
