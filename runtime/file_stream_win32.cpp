@@ -14,6 +14,17 @@ namespace {
 HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 intptr_t Stored(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(handle); }
 
+// Reads and writes name their position, as pread and pwrite do.
+OVERLAPPED At(int64_t position) {
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(position);
+  at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position) >> 32);
+  return at;
+}
+
+// One call moves at most this much.
+DWORD ChunkOf(size_t left) { return static_cast<DWORD>(std::min<size_t>(left, 1u << 30)); }
+
 }  // namespace
 
 TFileStream::TFileStream(const std::string& name, Mode mode) {
@@ -50,12 +61,9 @@ size_t TFileStream::Read(void* buffer, size_t count) {
   size_t done = 0;
   char* out = static_cast<char*>(buffer);
   while (done < count) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(position_);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position_) >> 32);
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
+    OVERLAPPED at = At(position_);
     DWORD got = 0;
-    if (!ReadFile(Handle(handle_), out + done, want, &got, &at) || got == 0) break;
+    if (!ReadFile(Handle(handle_), out + done, ChunkOf(count - done), &got, &at) || got == 0) break;
     done += got;
     position_ += got;
   }
@@ -66,12 +74,11 @@ void TFileStream::WriteBuffer(const void* buffer, size_t count) {
   const char* in = static_cast<const char*>(buffer);
   size_t done = 0;
   while (done < count) {
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(position_);
-    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(position_) >> 32);
-    const DWORD want = static_cast<DWORD>(std::min<size_t>(count - done, 1u << 30));
+    OVERLAPPED at = At(position_);
     DWORD put = 0;
-    if (!WriteFile(Handle(handle_), in + done, want, &put, &at) || put == 0) throw EWriteError("Stream-Schreibfehler");
+    if (!WriteFile(Handle(handle_), in + done, ChunkOf(count - done), &put, &at) || put == 0) {
+      throw EWriteError("Stream-Schreibfehler");
+    }
     done += put;
     position_ += put;
   }
