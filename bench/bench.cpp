@@ -203,20 +203,21 @@ int main(int argc, char** argv) {
   for (size_t i = 0; i < photos.size(); ++i) Make(photos[i], scratch, 7 + static_cast<uint32_t>(i));
 
   std::printf("%-20s %8s %8s %6s %8s %6s %8s | %s\n", "photo", "djpeg ms", "prog ms", "ratio", "vips ms", "ratio",
-              "peak MiB", "stages in ms: copy    meta    read  decode  encode    move");
+              "peak MiB", "stages in ms: copy    meta    read  decode  encode   write    move");
   for (const Photo& p : photos) {
     const Timing t = Time(p, program, vips, work);
     const auto stages = Stages(p, work);
     auto ms = [&stages](TPhotoStage stage) { return 1e3 * stages[static_cast<size_t>(stage)]; };
-    std::printf("%-20s %8.1f %8.1f %6.2f %8.1f %6.2f %8.1f |            %7.1f %7.1f %7.1f %7.1f %7.1f %7.1f\n",
+    std::printf("%-20s %8.1f %8.1f %6.2f %8.1f %6.2f %8.1f |            %7.1f %7.1f %7.1f %7.1f %7.1f %7.1f %7.1f\n",
                 p.label.c_str(), 1e3 * t.djpeg, 1e3 * t.program, t.program / t.djpeg, 1e3 * t.vips,
                 vips ? t.vips / t.djpeg : 0.0, static_cast<double>(t.peakKiB) / 1024.0, ms(TPhotoStage::Copy),
                 ms(TPhotoStage::Metadata), ms(TPhotoStage::Read),
                 ms(TPhotoStage::Decode) + ms(TPhotoStage::Shrink) + ms(TPhotoStage::Turn), ms(TPhotoStage::Encode),
-                ms(TPhotoStage::Move));
+                ms(TPhotoStage::Write), ms(TPhotoStage::Move));
     std::filesystem::remove(p.path);
   }
-  std::printf("(decode: decoding with both halvings and the turn, which follow the rows as they come)\n\n");
+  std::printf("(decode: decoding with both halvings, the turn and the encoding, which follow the rows as they come;\n"
+              " encode: what is left of the encoding once the last row is in)\n\n");
 
   std::printf("%-12s %8s %8s %6s %8s\n", "scaling", "djpeg ms", "prog ms", "ratio", "peak MiB");
   const std::pair<int, int> sizes[] = {{2000, 1500}, {3000, 2000}, {4000, 3000}, {6000, 4000}, {8000, 6000}};

@@ -253,6 +253,32 @@ struct Compressor : CodecContext {
   ~Compressor() {
     if (created) jpeg_destroy_compress(&info);
   }
+  // Inside a guarded call.
+  void Create() {
+    created = true;
+    jpeg_CreateCompress(&info, JPEG_LIB_VERSION, sizeof info);
+  }
+  void UseMemoryDestination(std::string& stream) {
+    destination.stream = &stream;
+    destination.pub.init_destination = MemoryDestination::InitDestination;
+    destination.pub.empty_output_buffer = MemoryDestination::EmptyOutputBuffer;
+    destination.pub.term_destination = MemoryDestination::TermDestination;
+    info.dest = &destination.pub;
+  }
+  // Inside a guarded call: every parameter of the stream, from the size
+  // and the options alone, so that each way of encoding gives the same
+  // bytes. Rows come as blue, green, red.
+  void SetUp(int32_t width, int32_t height, const TJPEGOptions& options) {
+    info.image_width = static_cast<JDIMENSION>(width);
+    info.image_height = static_cast<JDIMENSION>(height);
+    info.input_components = 3;
+    info.in_color_space = JCS_EXT_BGR;
+    jpeg_set_defaults(&info);
+    info.dct_method = JDCT_FLOAT;  // fixed whatever the library's default
+    jpeg_set_quality(&info, options.EncodeQuality, TRUE);
+    if (options.GrayMode) jpeg_set_colorspace(&info, JCS_GRAYSCALE);
+    if (options.WriteProgressive) jpeg_simple_progression(&info);
+  }
 
   jpeg_compress_struct info{};
   MemoryDestination destination;
@@ -476,10 +502,10 @@ void TJPEGImage::TakeCompressed(TStream& stream, int64_t count) {
   ReadHeader();
 }
 
-void TJPEGImage::TakeCompressed(const std::string& bytes) {
+void TJPEGImage::TakeCompressed(std::string bytes) {
   NewData();
   raster_.reset();
-  data_->bytes = std::make_unique<std::string>(bytes);
+  data_->bytes = std::make_unique<std::string>(std::move(bytes));
   ReadHeader();
 }
 
@@ -617,43 +643,25 @@ void TJPEGImage::EncodeRaster() {
   Compressor context;
   jpeg_compress_struct& info = context.info;
   Guarded(context, [&] {
-    context.created = true;
-    jpeg_CreateCompress(&info, JPEG_LIB_VERSION, sizeof info);
+    context.Create();
     info.progress = &context.progress.pub;
     context.progress.image = this;
   });
   NewData();
   data_->bytes = std::make_unique<std::string>();
-  context.destination.stream = data_->bytes.get();
-  context.destination.pub.init_destination = MemoryDestination::InitDestination;
-  context.destination.pub.empty_output_buffer = MemoryDestination::EmptyOutputBuffer;
-  context.destination.pub.term_destination = MemoryDestination::TermDestination;
-  info.dest = &context.destination.pub;
+  context.UseMemoryDestination(*data_->bytes);
   if (!raster_ || raster_->PixelWidth() == 0 || raster_->PixelHeight() == 0) return;
 
   data_->width = raster_->PixelWidth();
   data_->height = raster_->PixelHeight();
-  info.image_width = static_cast<JDIMENSION>(data_->width);
-  info.image_height = static_cast<JDIMENSION>(data_->height);
-  info.input_components = 3;
-  info.in_color_space = JCS_EXT_BGR;  // raster rows hold blue first
 
   // Shares the pixels when the raster is 24-bit already; rows are only read.
   TBitmap copy;
   copy.CopyPicture(raster_.get());
   copy.SetRasterFormat(rf24Bit);
 
-  const int quality = options_.EncodeQuality;
-  const bool gray = options_.GrayMode;
-  const bool progressive = options_.WriteProgressive;
-  Guarded(context, [&] {
-    jpeg_set_defaults(&info);
-    info.dct_method = JDCT_FLOAT;  // fixed whatever the library's default
-    jpeg_set_quality(&info, quality, TRUE);
-    if (gray) jpeg_set_colorspace(&info, JCS_GRAYSCALE);
-    if (progressive) jpeg_simple_progression(&info);
-  });
-  if (gray) data_->grayscale = true;
+  Guarded(context, [&] { context.SetUp(data_->width, data_->height, options_); });
+  if (options_.GrayMode) data_->grayscale = true;
   // The stride is known, so a picture one row high needs no row 1.
   const uint8_t* top = copy.RowAddressForReading(0);
   const ptrdiff_t step = copy.RowStep();
@@ -739,6 +747,39 @@ void TJPEGImage::CopyPicture(const TBitmap& raster) {
   NewData();
   raster_ = std::make_unique<TBitmap>();
   raster_->CopyPicture(&raster);
+}
+
+struct TJPEGRowEncoder::TState {
+  Compressor context;
+  std::string stream;
+};
+
+TJPEGRowEncoder::TJPEGRowEncoder() = default;
+TJPEGRowEncoder::~TJPEGRowEncoder() = default;
+
+void TJPEGRowEncoder::Start(int32_t width, int32_t height, const TJPEGOptions& options) {
+  state_.reset();
+  auto state = std::make_unique<TState>();
+  Compressor& context = state->context;
+  Guarded(context, [&] {
+    context.Create();  // which clears the record
+    context.UseMemoryDestination(state->stream);
+    context.SetUp(width, height, options);
+    jpeg_start_compress(&context.info, TRUE);
+  });
+  state_ = std::move(state);
+}
+
+void TJPEGRowEncoder::TakeRow(const uint8_t* row) {
+  Compressor& context = state_->context;
+  JSAMPROW sample = const_cast<JSAMPROW>(row);  // only read
+  Guarded(context, [&] { jpeg_write_scanlines(&context.info, &sample, 1); });
+}
+
+std::string TJPEGRowEncoder::Finish() {
+  const std::unique_ptr<TState> state = std::move(state_);
+  Guarded(state->context, [&] { jpeg_finish_compress(&state->context.info); });
+  return std::move(state->stream);
 }
 
 }  // namespace shrinkwell

@@ -87,7 +87,7 @@ class TJPEGImage final : public TGraphic {
   // file has several scans (which sets WriteProgressive).
   void TakeCompressed(TStream& stream, int64_t count);
   // The same from bytes in memory.
-  void TakeCompressed(const std::string& bytes);
+  void TakeCompressed(std::string bytes);
 
   // The decoded raster, decoding first when there is none; the image keeps
   // ownership.
@@ -132,6 +132,31 @@ class TJPEGImage final : public TGraphic {
   TJPEGOptions options_;
   std::unique_ptr<TJPEGData> data_;
   std::unique_ptr<TBitmap> raster_;
+};
+
+// Encodes a picture row by row as its rows are made, to the bytes that
+// EncodeRaster gives for the same rows and options: the batch encodes its
+// copy while the photo is still being decoded. No progress is reported.
+class TJPEGRowEncoder {
+ public:
+  TJPEGRowEncoder();
+  ~TJPEGRowEncoder();
+  TJPEGRowEncoder(const TJPEGRowEncoder&) = delete;
+  TJPEGRowEncoder& operator=(const TJPEGRowEncoder&) = delete;
+
+  // A picture of width x height pixels encoded with the options' quality,
+  // gray mode and progressive writing; EJPEG for an empty one. Drops any
+  // picture begun before. TakeRow and Finish only follow a Start that
+  // succeeded.
+  void Start(int32_t width, int32_t height, const TJPEGOptions& options);
+  // The next row, top first: width pixels of blue, green, red.
+  void TakeRow(const uint8_t* row);
+  // After the last row: the whole stream.
+  std::string Finish();
+
+ private:
+  struct TState;
+  std::unique_ptr<TState> state_;
 };
 
 }  // namespace shrinkwell

@@ -14,13 +14,14 @@ constexpr size_t kBandsWithWorker = 4;
 
 TBandShrinker::~TBandShrinker() { StopWorker(); }
 
-void TBandShrinker::Start(TTurn turn) {
+void TBandShrinker::Start(TTurn turn, TUprightRowSink* sink) {
   StopWorker();  // of a picture whose decoding failed
   turn_ = turn;
+  sink_ = sink;
 }
 
 void TBandShrinker::Begin(int32_t width, int32_t height) {
-  shrinker_.Begin(width, height, turn_);
+  shrinker_.Begin(width, height, turn_, sink_);
   const size_t rowBytes = 4 * static_cast<size_t>(width);
   bands_.resize(withWorker_ ? kBandsWithWorker : 1);
   for (TBand& band : bands_) {

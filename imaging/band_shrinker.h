@@ -31,8 +31,10 @@ class TBandShrinker final : public TRowReceiver {
   TBandShrinker(const TBandShrinker&) = delete;
   TBandShrinker& operator=(const TBandShrinker&) = delete;
 
-  // The next picture is turned this way.
-  void Start(TTurn turn);
+  // The next picture is turned this way; its upright rows go to the sink
+  // when there is one (see TRowShrinker::Begin), on the worker's thread for
+  // an unturned picture.
+  void Start(TTurn turn, TUprightRowSink* sink = nullptr);
 
   // Four bytes a pixel let the halving loops run as vector instructions.
   int32_t BytesPerPixel() const override { return 4; }
@@ -40,8 +42,9 @@ class TBandShrinker final : public TRowReceiver {
   uint8_t* const* BandToFill(int32_t& capacity) override;
   void BandFilled(int32_t count) override;
 
-  // The quarter-size upright raster of the picture decoded. An error of the
-  // worker comes out here.
+  // The quarter-size upright raster of the picture decoded, or nullptr when
+  // the sink took its rows. An error of the worker or of the sink comes
+  // out here.
   std::unique_ptr<TBitmap> Finish();
 
  private:
@@ -55,6 +58,7 @@ class TBandShrinker final : public TRowReceiver {
 
   const bool withWorker_;
   TTurn turn_ = TTurn::None;
+  TUprightRowSink* sink_ = nullptr;
   TRowShrinker shrinker_;
   std::vector<TBand> bands_;
   size_t lent_ = 0;  // the band the decoder fills

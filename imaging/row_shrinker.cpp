@@ -47,20 +47,30 @@ const uint8_t* TRowShrinker::TPass::Take(const uint8_t* line, int32_t later) {
   return halved;
 }
 
-void TRowShrinker::Begin(int32_t width, int32_t height, TTurn turn) {
+void TRowShrinker::Begin(int32_t width, int32_t height, TTurn turn, TUprightRowSink* sink) {
   first_.Begin(width, height);
   second_.Begin(first_.outWidth, first_.outHeight);
   turn_ = turn;
+  sink_ = sink;
+  raster_.reset();
   const int32_t w4 = second_.outWidth, h4 = second_.outHeight;
   const bool quarterTurn = turn == TTurn::QuarterClockwise || turn == TTurn::QuarterCounterClockwise;
+  if (quarterTurn && block_.size() < 4 * static_cast<size_t>(w4) * kTurnBlock) {
+    block_.resize(4 * static_cast<size_t>(w4) * kTurnBlock);
+  }
+  if (sink_ == nullptr || w4 == 0 || h4 == 0) return;
+  if (turn == TTurn::None && line_.size() < 3 * static_cast<size_t>(w4)) line_.resize(3 * static_cast<size_t>(w4));
+  sink_->Begin(quarterTurn ? h4 : w4, quarterTurn ? w4 : h4);
+}
+
+void TRowShrinker::MakeRaster() {
+  const int32_t w4 = second_.outWidth, h4 = second_.outHeight;
+  const bool quarterTurn = turn_ == TTurn::QuarterClockwise || turn_ == TTurn::QuarterCounterClockwise;
   raster_ = std::make_unique<TBitmap>();
   raster_->SetRasterFormat(rf24Bit);
   raster_->ChangeHeight(quarterTurn ? w4 : h4);
   raster_->ChangeWidth(quarterTurn ? h4 : w4);
   top_ = raster_->Empty() ? nullptr : raster_->RowAddress(0);
-  if (quarterTurn && block_.size() < 4 * static_cast<size_t>(w4) * kTurnBlock) {
-    block_.resize(4 * static_cast<size_t>(w4) * kTurnBlock);
-  }
   step_ = raster_->RowStep();
 }
 
@@ -78,6 +88,17 @@ void TRowShrinker::TakeRows(const uint8_t* const* rows, int32_t count) {
 // (three): the mapping of the orientation turn, written directly.
 void TRowShrinker::Place(const uint8_t* quarterRow, int32_t y) {
   const int32_t w4 = second_.outWidth, h4 = second_.outHeight;
+  if (sink_ != nullptr && turn_ == TTurn::None) {
+    uint8_t* to = line_.data();
+    for (int32_t x = 0; x < w4; ++x, to += 3, quarterRow += 4) {
+      to[0] = quarterRow[0];
+      to[1] = quarterRow[1];
+      to[2] = quarterRow[2];
+    }
+    sink_->TakeRow(line_.data());
+    return;
+  }
+  if (!raster_) MakeRaster();
   if (turn_ == TTurn::QuarterClockwise || turn_ == TTurn::QuarterCounterClockwise) {
     // A quarter turn makes a row a column: rows are gathered into a block
     // first, so that each raster row gets a run of pixels at a time rather
@@ -118,6 +139,17 @@ void TRowShrinker::PlaceTurnedBlock(int32_t y0, int32_t count) {
   }
 }
 
-std::unique_ptr<TBitmap> TRowShrinker::Finish() { return std::move(raster_); }
+std::unique_ptr<TBitmap> TRowShrinker::Finish() {
+  if (sink_ == nullptr) {
+    if (!raster_) MakeRaster();  // a picture too small to have rows
+    return std::move(raster_);
+  }
+  if (raster_) {
+    // A turned picture: its top row was the last to be finished.
+    for (int32_t y = 0; y < raster_->PixelHeight(); ++y) sink_->TakeRow(top_ + step_ * y);
+    raster_.reset();
+  }
+  return nullptr;
+}
 
 }  // namespace shrinkwell

@@ -15,15 +15,28 @@ namespace shrinkwell {
 
 class TBitmap;
 
+// Takes the rows of the upright quarter-size picture, top first, each
+// width pixels of blue, green, red.
+class TUprightRowSink {
+ public:
+  virtual ~TUprightRowSink() = default;
+  // Once per picture before its rows; never for a picture with no pixels.
+  virtual void Begin(int32_t width, int32_t height) = 0;
+  virtual void TakeRow(const uint8_t* row) = 0;
+};
+
 class TRowShrinker {
  public:
   // Starts a picture of width x height; the turn decides the raster. The
-  // line buffers are kept from picture to picture and only grow.
-  void Begin(int32_t width, int32_t height, TTurn turn);
+  // line buffers are kept from picture to picture and only grow. With a
+  // sink the upright rows go there instead of staying in a raster: an
+  // unturned picture's as soon as they are made, a turned one's in Finish.
+  void Begin(int32_t width, int32_t height, TTurn turn, TUprightRowSink* sink = nullptr);
   // The next rows, top first: full width, four bytes a pixel (blue, green,
   // red and one that is ignored).
   void TakeRows(const uint8_t* const* rows, int32_t count);
-  // The quarter-size upright 24-bit raster; every row must have been taken.
+  // The quarter-size upright 24-bit raster, or nullptr when a sink took
+  // the rows; every row must have been taken.
   std::unique_ptr<TBitmap> Finish();
 
  private:
@@ -45,6 +58,9 @@ class TRowShrinker {
     // stays until three more output rows have been made.
     const uint8_t* Take(const uint8_t* line, int32_t later);
   };
+  // Made on the first row, on the thread that halves: its pages are first
+  // touched there, not on the decoder's.
+  void MakeRaster();
   void Place(const uint8_t* quarterRow, int32_t y);
   void PlaceTurnedBlock(int32_t y0, int32_t count);
 
@@ -54,6 +70,8 @@ class TRowShrinker {
   TPass first_;
   TPass second_;
   TTurn turn_ = TTurn::None;
+  TUprightRowSink* sink_ = nullptr;
+  std::vector<uint8_t> line_;  // an unturned row on its way to the sink
   std::unique_ptr<TBitmap> raster_;
   uint8_t* top_ = nullptr;  // raster row 0
   ptrdiff_t step_ = 0;      // from one raster row to the next

@@ -132,7 +132,7 @@ TTurn ReadThroughScratchCopy(const std::u16string& source, TJPEGImage& jpeg, TSt
 // Writes the encoded copy to "2.$$$", then moves it to the output name.
 TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, const std::u16string& source, const std::u16string& output,
                                     TStageLaps& laps) {
-  jpeg.EnsureEncoded();  // the work, before other runs are kept waiting
+  jpeg.EnsureEncoded();  // done already: the work, before other runs are kept waiting
   const TScratchTurn scratch;
   TScratchFile outputCopy(kOutputScratch, kOutputScratchName);
   {
@@ -142,7 +142,7 @@ TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, const std::u16string& sour
     stream.ShareLike(ToNarrow(source));
     stream.Close();
   }
-  laps.Lap(TPhotoStage::Encode);
+  laps.Lap(TPhotoStage::Write);
   const TFileResult moved = MoveFileTo(outputCopy.Name(), output);
   laps.Lap(TPhotoStage::Move);
   if (moved) outputCopy.Gone();  // else the finished scratch file goes with outputCopy
@@ -150,6 +150,11 @@ TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, const std::u16string& sour
 }
 
 }  // namespace
+
+void TPhotoPipeline::TCopyEncoder::SetOptions(const TJPEGOptions& options) {
+  options_ = options;
+  options_.EncodeQuality = 88;
+}
 
 TPhotoPipeline::TPhotoPipeline(bool halvingThread) : bands_(halvingThread) {}
 
@@ -168,18 +173,19 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   // The scratch names are locked only while a scratch file is in use, so
   // that a second run in this folder decodes while this one does.
   const TTurn turn = ReadThroughScratchCopy(source, *jpeg, laps);
-  // Halved twice and turned while it is decoded: the full-size picture
-  // never exists.
-  bands_.Start(turn);
+  // Halved twice, turned and encoded while it is decoded: neither the
+  // full-size picture nor, unturned, the quarter-size one ever exists.
+  bands_.Start(turn, &encoder_);
+  encoder_.SetOptions(jpeg->Options());
   jpeg->DecodeRows(bands_);
   laps.Lap(TPhotoStage::Decode);
   // A copy of less than one pixel would be a file that no viewer opens.
   if (jpeg->PixelWidth() < 4 || jpeg->PixelHeight() < 4) return {{TPhotoOutcome::TKind::TooSmall, 0}, nullptr};
   laps.Lap(TPhotoStage::Shrink);
-  const std::unique_ptr<TBitmap> raster = bands_.Finish();
+  bands_.Finish();
   laps.Lap(TPhotoStage::Turn);
-  jpeg->CopyPicture(*raster);
-  jpeg->SetEncodeQuality(88);
+  jpeg->TakeCompressed(encoder_.Finish());
+  laps.Lap(TPhotoStage::Encode);
   return {{TPhotoOutcome::TKind::Stored, 0}, std::move(jpeg)};
 }
 

@@ -18,8 +18,11 @@
 
 namespace shrinkwell {
 
-enum class TPhotoStage { Copy, Metadata, Read, Decode, Shrink, Turn, Encode, Move };
-inline constexpr int kPhotoStageCount = 8;
+// Decode includes the halving and, for an unturned photo, the encoding of
+// the rows made; Turn the encoding of a turned photo's rows; Encode the
+// end of the encoding; Write the scratch file written.
+enum class TPhotoStage { Copy, Metadata, Read, Decode, Shrink, Turn, Encode, Write, Move };
+inline constexpr int kPhotoStageCount = 9;
 
 // What became of a photo that did not end the run.
 struct TPhotoOutcome {
@@ -70,7 +73,22 @@ class TPhotoPipeline {
   TPhotoOutcome Store(TPreparedPhoto& photo, const std::u16string& source, const std::u16string& output);
 
  private:
+  // Encodes the copy's rows as the shrinker makes them, at quality 88 and
+  // in the source's own form (baseline or progressive).
+  class TCopyEncoder final : public TUprightRowSink {
+   public:
+    void SetOptions(const TJPEGOptions& options);
+    void Begin(int32_t width, int32_t height) override { encoder_.Start(width, height, options_); }
+    void TakeRow(const uint8_t* row) override { encoder_.TakeRow(row); }
+    std::string Finish() { return encoder_.Finish(); }
+
+   private:
+    TJPEGOptions options_;
+    TJPEGRowEncoder encoder_;
+  };
+
   TWorkBuffers buffers_;
+  TCopyEncoder encoder_;  // before bands_: the worker that feeds it stops first
   TBandShrinker bands_;
   StageObserver observer_;
 };

@@ -189,3 +189,31 @@ TEST(JpegEncode, ObserverStopsEncodingQuietly) {
   image.EncodeRaster();
   EXPECT_EQ(image.CompressedBytes(), nullptr);
 }
+
+TEST(JpegEncode, RowByRowGivesTheRastersBytes) {
+  // Baseline, progressive and gray, odd sizes included: fed one row at a
+  // time, the encoder writes what EncodeRaster writes for the same rows.
+  struct Case {
+    int width, height;
+    bool progressive, gray;
+  };
+  for (const Case c : {Case{1, 1, false, false}, {37, 23, false, false}, {37, 23, true, false},
+                       {101, 9, true, false}, {16, 33, false, true}, {9, 17, true, true}}) {
+    TJPEGImage source;
+    source.TakeCompressed(fixtures::EncodeJpeg(fixtures::PhotoLikePicture(c.width, c.height, 11), {80}));
+    TBitmap raster;
+    raster.CopyPicture(source);
+    raster.SetRasterFormat(rf24Bit);
+    TJPEGImage whole;
+    whole.CopyPicture(raster);
+    whole.SetEncodeQuality(88);
+    whole.SetWriteProgressive(c.progressive);
+    whole.SetGrayMode(c.gray);
+    whole.EnsureEncoded();
+
+    TJPEGRowEncoder rows;
+    rows.Start(c.width, c.height, whole.Options());
+    for (int y = 0; y < c.height; ++y) rows.TakeRow(raster.RowAddress(y));
+    EXPECT_EQ(rows.Finish(), *whole.CompressedBytes()) << c.width << "x" << c.height << " progressive " << c.progressive;
+  }
+}

@@ -58,7 +58,7 @@ TEST_F(PhotoPipeline, StoresTheCopyThroughEveryStageInOrder) {
   EXPECT_EQ(outcome.kind, TPhotoOutcome::TKind::Stored);
   const std::vector<TPhotoStage> expected = {TPhotoStage::Copy,   TPhotoStage::Metadata, TPhotoStage::Read,
                                              TPhotoStage::Decode, TPhotoStage::Shrink,   TPhotoStage::Turn,
-                                             TPhotoStage::Encode, TPhotoStage::Move};
+                                             TPhotoStage::Encode, TPhotoStage::Write,    TPhotoStage::Move};
   EXPECT_EQ(stages_, expected);
   fixtures::RgbPicture out;
   ASSERT_TRUE(fixtures::DecodeJpeg(fixtures::ReadFile(dir_ / "a+.jpg"), out));
@@ -86,9 +86,9 @@ TEST_F(PhotoPipeline, TakenOutputNameIsSkippedBeforeAnyWork) {
 }
 
 TEST_F(PhotoPipeline, OutputThatAppearsDuringTheWorkIsNeverReplaced) {
-  // Another program takes the name while the photo is being encoded.
+  // Another program takes the name while the copy is being written.
   pipeline_.SetStageObserver([this](TPhotoStage stage, double) {
-    if (stage == TPhotoStage::Encode) dir_.Write("a+.jpg", "someone else's");
+    if (stage == TPhotoStage::Write) dir_.Write("a+.jpg", "someone else's");
   });
   EXPECT_EQ(pipeline_.Process(Photo("a.jpg", 32, 32), u"a+.jpg").kind, TPhotoOutcome::TKind::OutputExists);
   EXPECT_EQ(fixtures::ReadFile(dir_ / "a+.jpg"), "someone else's");
@@ -159,7 +159,7 @@ TEST_F(PhotoPipeline, FullDiskLeavesNoPartialFile) {
   }
   TempDir other("/dev/shm");
   pipeline_.SetStageObserver([&limit](TPhotoStage stage, double) {
-    if (stage == TPhotoStage::Encode) limit.Set(100);
+    if (stage == TPhotoStage::Write) limit.Set(100);
   });
   const TPhotoOutcome outcome = pipeline_.Process(Photo("b.jpg", 256, 256, &other), ToWide(other / "b+.jpg"));
   limit.Set(RLIM_INFINITY);
@@ -170,7 +170,7 @@ TEST_F(PhotoPipeline, FullDiskLeavesNoPartialFile) {
 }
 
 TEST_F(PhotoPipeline, InterruptionAfterEachStageTakesTheScratchFilesAlong) {
-  for (const TPhotoStage stage : {TPhotoStage::Copy, TPhotoStage::Decode, TPhotoStage::Encode, TPhotoStage::Move}) {
+  for (const TPhotoStage stage : {TPhotoStage::Copy, TPhotoStage::Decode, TPhotoStage::Write, TPhotoStage::Move}) {
     const std::u16string photo = Photo("a.jpg", 128, 96);
     const pid_t child = ::fork();
     if (child == 0) {
