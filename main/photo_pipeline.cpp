@@ -1,8 +1,10 @@
 #include "photo_pipeline.h"
 
 #include <chrono>
+#include <future>
 #include <memory>
 #include <mutex>
+#include <system_error>
 
 #include "errors.h"
 #include "exif_reader.h"
@@ -110,8 +112,12 @@ TTurn TurnOfScratchCopy() {
 // Copy, metadata scan and read, through "1.$$$": the photo's bytes in
 // memory and its turn. The copy is made exclusively, so it can never go
 // through a link or into a file that was there before. A failed copy ends
-// the run.
-TTurn ReadThroughScratchCopy(const std::u16string& source, TJPEGImage& jpeg, TStageLaps& laps) {
+// the run. Where the system allows it the copy is removed while open and
+// read through the open file, left in `removedCopy`: closing it gives its
+// pages back, which takes about as long as reading them, and the caller
+// need not wait for that.
+TTurn ReadThroughScratchCopy(const std::u16string& source, TJPEGImage& jpeg, TStageLaps& laps,
+                             std::unique_ptr<TFileStream>& removedCopy) {
   const TScratchTurn scratch;
   TScratchFile sourceCopy(kSourceScratch, kSourceScratchName);
   const TFileResult copied = CopyFileTo(source, sourceCopy.Name(), true);
@@ -123,10 +129,27 @@ TTurn ReadThroughScratchCopy(const std::u16string& source, TJPEGImage& jpeg, TSt
   laps.Lap(TPhotoStage::Copy);
   const TTurn turn = TurnOfScratchCopy();
   laps.Lap(TPhotoStage::Metadata);
-  jpeg.ReadFromFile(sourceCopy.NarrowName());
-  sourceCopy.Remove();
+  if (OpenFilesCanBeRemoved()) {
+    removedCopy = std::make_unique<TFileStream>(sourceCopy.NarrowName(), TFileStream::Mode::OpenRead);
+    sourceCopy.Remove();
+    jpeg.ReadFromStream(*removedCopy);
+  } else {
+    jpeg.ReadFromFile(sourceCopy.NarrowName());
+    sourceCopy.Remove();
+  }
   laps.Lap(TPhotoStage::Read);
   return turn;
+}
+
+// Closes the file on a thread of its own while the caller goes on; the
+// result's destructor waits for it. Closed here when no thread can be had.
+std::future<void> CloseBeside(std::unique_ptr<TFileStream> file) {
+  if (!file) return {};
+  try {
+    return std::async(std::launch::async, [file = std::move(file)]() mutable { file.reset(); });
+  } catch (const std::system_error&) {
+    return {};
+  }
 }
 
 // Writes the encoded copy to "2.$$$", then moves it to the output name.
@@ -172,7 +195,9 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   auto jpeg = std::make_unique<TJPEGImage>();
   // The scratch names are locked only while a scratch file is in use, so
   // that a second run in this folder decodes while this one does.
-  const TTurn turn = ReadThroughScratchCopy(source, *jpeg, laps);
+  std::unique_ptr<TFileStream> removedCopy;
+  const TTurn turn = ReadThroughScratchCopy(source, *jpeg, laps, removedCopy);
+  const std::future<void> closed = CloseBeside(std::move(removedCopy));
   // Halved twice, turned and encoded while it is decoded: neither the
   // full-size picture nor, unturned, the quarter-size one ever exists.
   bands_.Start(turn, &encoder_);

@@ -364,6 +364,8 @@ TFileResult RemoveFile(const std::u16string& name) {
   return TFileResult::Success();
 }
 
+bool OpenFilesCanBeRemoved() { return true; }
+
 TFileResult MoveFileTo(const std::u16string& source, const std::u16string& target) {
   const std::string from = ToNarrow(source);
   const std::string to = ToNarrow(target);

@@ -220,6 +220,8 @@ TFileResult RemoveFile(const std::u16string& name) {
   return Failure(error);
 }
 
+bool OpenFilesCanBeRemoved() { return false; }
+
 TFileResult MoveFileTo(const std::u16string& source, const std::u16string& target) {
   if (RenameWithoutReplacing(source, target)) return TFileResult::Success();
   const DWORD error = GetLastError();

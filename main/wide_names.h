@@ -50,6 +50,10 @@ bool EntryExists(const std::u16string& name);
 // target behind.
 TFileResult CopyFileTo(const std::u16string& source, const std::u16string& target, bool failIfExists);
 TFileResult RemoveFile(const std::u16string& name);
+// True where a file may be removed while it is open, its bytes staying
+// readable through the open file until it is closed (POSIX); Windows
+// refuses to remove a file in use.
+bool OpenFilesCanBeRemoved();
 // Renames or, across file systems, copies and removes the source. Never
 // replaces an existing target, also not when one appears meanwhile.
 TFileResult MoveFileTo(const std::u16string& source, const std::u16string& target);
