@@ -121,25 +121,46 @@ void Guarded(CodecContext& context, Call&& call) {
   std::abort();  // error_exit never returns
 }
 
-// Source manager over the held bytes, in 4096-byte pieces.
-struct MemorySource {
+// Source manager in pieces: over the held bytes (4096 at a time), or over
+// a stream read as the library asks (kStreamPiece at a time), so that the
+// stream's bytes never have to be in memory all at once.
+constexpr size_t kStreamPiece = 65536;
+
+struct PieceSource {
   jpeg_source_mgr pub{};
   const std::string* bytes = nullptr;
+  TStream* stream = nullptr;
   size_t position = 0;
   JOCTET* buffer = nullptr;
   bool startOfFile = true;
 
-  static MemorySource& Of(j_decompress_ptr info) { return *reinterpret_cast<MemorySource*>(info->src); }
+  static PieceSource& Of(j_decompress_ptr info) { return *reinterpret_cast<PieceSource*>(info->src); }
 
   static void InitSource(j_decompress_ptr info) { Of(info).startOfFile = true; }
 
+  // The next piece into the buffer; 0 at the end. A failing stream's
+  // exception leaves the library, to be raised once its frames are gone.
+  size_t Fetch(j_decompress_ptr info) {
+    if (stream == nullptr) {
+      const size_t count = std::min(kBufferSize, bytes->size() - position);
+      std::memcpy(buffer, bytes->data() + position, count);
+      position += count;
+      return count;
+    }
+    size_t count = 0;
+    try {
+      count = stream->Read(buffer, kStreamPiece);
+    } catch (...) {
+      CodecContext::Of(reinterpret_cast<j_common_ptr>(info)).pending = std::current_exception();
+    }
+    CodecContext::LeaveIfPending(reinterpret_cast<j_common_ptr>(info));
+    return count;
+  }
+
   static boolean FillInputBuffer(j_decompress_ptr info) {
-    MemorySource& source = Of(info);
-    size_t count = std::min(kBufferSize, source.bytes->size() - source.position);
-    if (count > 0) {
-      std::memcpy(source.buffer, source.bytes->data() + source.position, count);
-      source.position += count;
-    } else {
+    PieceSource& source = Of(info);
+    size_t count = source.Fetch(info);
+    if (count == 0) {
       if (source.startOfFile) LibraryError(reinterpret_cast<j_common_ptr>(info), JERR_INPUT_EMPTY);
       WARNMS(info, JWRN_JPEG_EOF);
       // An end-of-image marker lets the library finish what it has.
@@ -155,7 +176,7 @@ struct MemorySource {
 
   static void SkipInputData(j_decompress_ptr info, long count) {
     if (count <= 0) return;
-    MemorySource& source = Of(info);
+    PieceSource& source = Of(info);
     while (static_cast<unsigned long>(count) > source.pub.bytes_in_buffer) {
       count -= static_cast<long>(source.pub.bytes_in_buffer);
       FillInputBuffer(info);
@@ -226,21 +247,28 @@ struct Decompressor : CodecContext {
   // Inside a guarded call; the buffer lives as long as the record.
   void UseMemorySource(const std::string& bytes) {
     source.bytes = &bytes;
+    UsePieces(kBufferSize);
+  }
+  void UseStreamSource(TStream& stream) {
+    source.stream = &stream;
+    UsePieces(kStreamPiece);
+  }
+  void UsePieces(size_t bufferSize) {
     source.position = 0;
     source.buffer = static_cast<JOCTET*>(
-        (*info.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&info), JPOOL_PERMANENT, kBufferSize));
-    source.pub.init_source = MemorySource::InitSource;
-    source.pub.fill_input_buffer = MemorySource::FillInputBuffer;
-    source.pub.skip_input_data = MemorySource::SkipInputData;
+        (*info.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&info), JPOOL_PERMANENT, bufferSize));
+    source.pub.init_source = PieceSource::InitSource;
+    source.pub.fill_input_buffer = PieceSource::FillInputBuffer;
+    source.pub.skip_input_data = PieceSource::SkipInputData;
     source.pub.resync_to_restart = jpeg_resync_to_restart;
-    source.pub.term_source = MemorySource::TermSource;
+    source.pub.term_source = PieceSource::TermSource;
     source.pub.bytes_in_buffer = 0;
     source.pub.next_input_byte = nullptr;
     info.src = &source.pub;
   }
 
   jpeg_decompress_struct info{};
-  MemorySource source;
+  PieceSource source;
   bool created = false;
   std::vector<uint8_t> cmykRow;  // one row of four-component output
 };
@@ -521,13 +549,17 @@ void TJPEGImage::ReadHeader() {
       jpeg_read_header(&info, TRUE);
       multipleScans = jpeg_has_multiple_scans(&info);
     });
-    data_->width = static_cast<int32_t>(info.image_width);
-    data_->height = static_cast<int32_t>(info.image_height);
-    data_->grayscale = info.jpeg_color_space == JCS_GRAYSCALE;
-    options_.WriteProgressive = multipleScans;
+    RecordHeader(info.image_width, info.image_height, info.jpeg_color_space == JCS_GRAYSCALE, multipleScans);
   }
   SetPaletteModified(true);
   Changed();
+}
+
+void TJPEGImage::RecordHeader(uint32_t width, uint32_t height, bool grayscale, bool multipleScans) {
+  data_->width = static_cast<int32_t>(width);
+  data_->height = static_cast<int32_t>(height);
+  data_->grayscale = grayscale;
+  options_.WriteProgressive = multipleScans;
 }
 
 void TJPEGImage::Decode() {
@@ -686,25 +718,40 @@ void TJPEGImage::EncodeRaster() {
   Progress(TProgressStage::Ending, 100, false, TRect(), std::string());
 }
 
-void TJPEGImage::DecodeRows(TRowReceiver& receiver) {
+void TJPEGImage::DecodeRows(TRowReceiver& receiver) { DecodeRowsThrough(nullptr, receiver); }
+
+void TJPEGImage::DecodeRowsFrom(TStream& stream, TRowReceiver& receiver) {
+  NewData();
+  raster_.reset();
+  DecodeRowsThrough(&stream, receiver);
+}
+
+void TJPEGImage::DecodeRowsThrough(TStream* stream, TRowReceiver& receiver) {
   Decompressor context;
   jpeg_decompress_struct& info = context.info;
   static const std::string kNothing;
   const std::string& bytes = data_->bytes ? *data_->bytes : kNothing;
   bool cmyk = false;
+  bool multipleScans = false;
   const size_t pixelBytes = receiver.BytesPerPixel() == 4 ? 4 : 3;
   Guarded(context, [&] {
     context.Create();
     info.progress = &context.progress.pub;  // for the scan limit
-    context.UseMemorySource(bytes);
+    if (stream != nullptr) {
+      context.UseStreamSource(*stream);
+    } else {
+      context.UseMemorySource(bytes);
+    }
     info.mem->max_memory_to_use = LibraryMemoryLimit();
     jpeg_read_header(&info, TRUE);
+    multipleScans = jpeg_has_multiple_scans(&info);
     SetUpDecoding(info, options_, cmyk);
     // The quantizer works on three components only.
     if (pixelBytes == 4 && info.out_color_space == JCS_EXT_BGR && !info.quantize_colors) {
       info.out_color_space = JCS_EXT_BGRX;
     }
   });
+  if (stream != nullptr) RecordHeader(info.image_width, info.image_height, info.jpeg_color_space == JCS_GRAYSCALE, multipleScans);
   CheckPixelLimit(info);
   Guarded(context, [&] { jpeg_start_decompress(&info); });
   const bool palette8 = info.quantize_colors != FALSE;

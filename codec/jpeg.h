@@ -96,6 +96,11 @@ class TJPEGImage final : public TGraphic {
   // DecodedRaster() converted to rf24Bit would hold, without a full-size
   // raster. No progress is reported and no raster is kept.
   void DecodeRows(TRowReceiver& receiver);
+  // The same from the stream's bytes, read piece by piece as they are
+  // decoded rather than held: what ReadFromStream and DecodeRows give, the
+  // header's facts recorded as ReadFromStream records them, no bytes held
+  // afterwards. The stream's errors come out here.
+  void DecodeRowsFrom(TStream& stream, TRowReceiver& receiver);
   // The target raster shares the decoded raster's pixels.
   void CopyPictureTo(TBitmap& target) { target.CopyPicture(&DecodedRaster()); }
   // The raster to encode: shared with the given one; held bytes are dropped.
@@ -127,6 +132,8 @@ class TJPEGImage final : public TGraphic {
  private:
   void NewData();
   void ReadHeader();
+  void RecordHeader(uint32_t width, uint32_t height, bool grayscale, bool multipleScans);
+  void DecodeRowsThrough(TStream* stream, TRowReceiver& receiver);
   void Decode();
 
   TJPEGOptions options_;

@@ -2,8 +2,10 @@
 // both ways the program has: decoded into a raster that is then shrunk and
 // turned (ShrinkAndRotate), and halved band by band while it is decoded, as
 // the pipeline does (TBandShrinker). The first byte picks the turn (bits 0-1)
-// and whether the bands are halved on a worker thread (bit 2); the rest is
-// the JPEG file. The system's own exceptions are expected outcomes of a file
+// and whether the bands are halved on a worker thread (bit 2); with the
+// worker the file is read piece by piece from a stream and the upright rows
+// are encoded as they come, as the program does on Linux; the rest is the
+// JPEG file. The system's own exceptions are expected outcomes of a file
 // that cannot be decoded; anything else, any exception once the picture is
 // decoded, and the two ways disagreeing end the run as a crash.
 #include <cstddef>
@@ -13,6 +15,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "band_shrinker.h"
 #include "errors.h"
@@ -27,6 +30,39 @@ namespace {
   std::fprintf(stderr, "%s\n", what);
   std::abort();
 }
+
+// The pipeline's sink: the upright rows encoded as they come, and kept to
+// be compared.
+class TKeptAndEncoded final : public shrinkwell::TUprightRowSink {
+ public:
+  explicit TKeptAndEncoded(const shrinkwell::TJPEGImage& source) : source_(source) {}
+  void Begin(int32_t width, int32_t height) override {
+    shrinkwell::TJPEGOptions options = source_.Options();
+    options.EncodeQuality = 88;
+    encoder_.Start(width, height, options);
+    width_ = width;
+    rows_.clear();
+  }
+  void TakeRow(const uint8_t* row) override {
+    rows_.insert(rows_.end(), row, row + 3 * static_cast<size_t>(width_));
+    encoder_.TakeRow(row);
+  }
+  bool SamePixelsAs(const shrinkwell::TBitmap& raster) const {
+    const size_t rowBytes = 3 * static_cast<size_t>(raster.PixelWidth());
+    if (raster.PixelWidth() != width_ || rows_.size() != rowBytes * static_cast<size_t>(raster.PixelHeight())) return false;
+    for (int32_t y = 0; y < raster.PixelHeight(); ++y)
+      if (std::memcmp(raster.RowAddressForReading(y), rows_.data() + rowBytes * static_cast<size_t>(y), rowBytes) != 0)
+        return false;
+    return true;
+  }
+  std::string Finish() { return encoder_.Finish(); }
+
+ private:
+  const shrinkwell::TJPEGImage& source_;
+  shrinkwell::TJPEGRowEncoder encoder_;
+  int32_t width_ = 0;
+  std::vector<uint8_t> rows_;
+};
 
 bool SamePixels(const shrinkwell::TBitmap& a, const shrinkwell::TBitmap& b) {
   if (a.PixelWidth() != b.PixelWidth() || a.PixelHeight() != b.PixelHeight()) return false;
@@ -72,11 +108,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     refused = true;  // a file the program refuses with its error report
   }
   TJPEGImage banded;
+  TKeptAndEncoded sink(banded);
   bool bandsRefused = false;
   try {
-    banded.TakeCompressed(file);
-    bands.Start(turn);
-    banded.DecodeRows(bands);
+    if (withWorker) {
+      TMemoryStream stream(file.data(), file.size());
+      bands.Start(turn, &sink);
+      banded.DecodeRowsFrom(stream, bands);
+    } else {
+      banded.TakeCompressed(file);
+      bands.Start(turn);
+      banded.DecodeRows(bands);
+    }
   } catch (const Exception&) {
     bandsRefused = true;
   }
@@ -97,13 +140,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (raster->PixelWidth() != wantWidth || raster->PixelHeight() != wantHeight)
     Fail("the shrunk picture is not a quarter of the decoded one");
   const std::unique_ptr<TBitmap> halvedWhileDecoding = bands.Finish();
-  if (!halvedWhileDecoding || !SamePixels(*raster, *halvedWhileDecoding))
+  if (withWorker ? !sink.SamePixelsAs(*raster) : !halvedWhileDecoding || !SamePixels(*raster, *halvedWhileDecoding))
     Fail("halving while decoding gives another picture than shrinking the decoded raster");
 
   TJPEGImage copy;
   copy.CopyPicture(*raster);
   copy.SetEncodeQuality(88);
+  copy.SetWriteProgressive(banded.WriteProgressive());
   copy.EnsureEncoded();
+  if (withWorker && sink.Finish() != *copy.CompressedBytes())
+    Fail("encoding the rows as they come gives other bytes than encoding the raster");
   // The stored copy must be a JPEG file of the shrunk picture's size.
   const std::string* encoded = copy.CompressedBytes();
   if (encoded == nullptr || encoded->empty()) Fail("the copy was not encoded");

@@ -109,13 +109,12 @@ TTurn TurnOfScratchCopy() {
   return TurnForOrientationText(metadata.ImageInfo()->TagTextByName("Orientation"));
 }
 
-// Copy, metadata scan and read, through "1.$$$": the photo's bytes in
-// memory and its turn. The copy is made exclusively, so it can never go
-// through a link or into a file that was there before. A failed copy ends
-// the run. Where the system allows it the copy is removed while open and
-// read through the open file, left in `removedCopy`: closing it gives its
-// pages back, which takes about as long as reading them, and the caller
-// need not wait for that.
+// Copy, metadata scan and read, through "1.$$$": the photo's turn, and its
+// bytes in memory or, where the system allows it, the copy open in
+// `removedCopy`, already removed from the folder: the decoder reads it
+// piece by piece, so that the bytes never need memory of their own. The
+// copy is made exclusively, so it can never go through a link or into a
+// file that was there before. A failed copy ends the run.
 TTurn ReadThroughScratchCopy(const std::u16string& source, TJPEGImage& jpeg, TStageLaps& laps,
                              std::unique_ptr<TFileStream>& removedCopy) {
   const TScratchTurn scratch;
@@ -132,7 +131,6 @@ TTurn ReadThroughScratchCopy(const std::u16string& source, TJPEGImage& jpeg, TSt
   if (OpenFilesCanBeRemoved()) {
     removedCopy = std::make_unique<TFileStream>(sourceCopy.NarrowName(), TFileStream::Mode::OpenRead);
     sourceCopy.Remove();
-    jpeg.ReadFromStream(*removedCopy);
   } else {
     jpeg.ReadFromFile(sourceCopy.NarrowName());
     sourceCopy.Remove();
@@ -141,8 +139,10 @@ TTurn ReadThroughScratchCopy(const std::u16string& source, TJPEGImage& jpeg, TSt
   return turn;
 }
 
-// Closes the file on a thread of its own while the caller goes on; the
-// result's destructor waits for it. Closed here when no thread can be had.
+// Closes the file on a thread of its own while the caller goes on: closing
+// a removed file gives its pages back, which takes about as long as reading
+// them. The result's destructor waits for it. Closed here when no thread
+// can be had.
 std::future<void> CloseBeside(std::unique_ptr<TFileStream> file) {
   if (!file) return {};
   try {
@@ -151,6 +151,30 @@ std::future<void> CloseBeside(std::unique_ptr<TFileStream> file) {
     return {};
   }
 }
+
+// The removed scratch copy as the decoder reads it: once its last byte is
+// read it is closed beside the decoding, which still has the last rows to
+// make, and `closing` tells when that is done.
+class TRemovedCopy final : public TStream {
+ public:
+  TRemovedCopy(std::unique_ptr<TFileStream> file, std::future<void>& closing)
+      : file_(std::move(file)), size_(file_->Size()), closing_(closing) {}
+
+  int64_t Size() const override { return size_; }
+  size_t Read(void* buffer, size_t count) override {
+    if (!file_) return 0;
+    const size_t got = file_->Read(buffer, count);
+    position_ += static_cast<int64_t>(got);
+    if (got == 0 || position_ >= size_) closing_ = CloseBeside(std::move(file_));
+    return got;
+  }
+  void WriteBuffer(const void*, size_t) override { throw EWriteError("Stream-Schreibfehler"); }
+
+ private:
+  std::unique_ptr<TFileStream> file_;
+  const int64_t size_;
+  std::future<void>& closing_;
+};
 
 // Writes the encoded copy to "2.$$$", then moves it to the output name.
 TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, const std::u16string& source, const std::u16string& output,
@@ -174,9 +198,10 @@ TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, const std::u16string& sour
 
 }  // namespace
 
-void TPhotoPipeline::TCopyEncoder::SetOptions(const TJPEGOptions& options) {
-  options_ = options;
-  options_.EncodeQuality = 88;
+void TPhotoPipeline::TCopyEncoder::Begin(int32_t width, int32_t height) {
+  TJPEGOptions options = source_->Options();
+  options.EncodeQuality = 88;
+  encoder_.Start(width, height, options);
 }
 
 TPhotoPipeline::TPhotoPipeline(bool halvingThread) : bands_(halvingThread) {}
@@ -197,12 +222,16 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   // that a second run in this folder decodes while this one does.
   std::unique_ptr<TFileStream> removedCopy;
   const TTurn turn = ReadThroughScratchCopy(source, *jpeg, laps, removedCopy);
-  const std::future<void> closed = CloseBeside(std::move(removedCopy));
   // Halved twice, turned and encoded while it is decoded: neither the
   // full-size picture nor, unturned, the quarter-size one ever exists.
   bands_.Start(turn, &encoder_);
-  encoder_.SetOptions(jpeg->Options());
-  jpeg->DecodeRows(bands_);
+  encoder_.Follow(*jpeg);
+  if (removedCopy) {
+    TRemovedCopy copy(std::move(removedCopy), closing_);
+    jpeg->DecodeRowsFrom(copy, bands_);
+  } else {
+    jpeg->DecodeRows(bands_);
+  }
   laps.Lap(TPhotoStage::Decode);
   // A copy of less than one pixel would be a file that no viewer opens.
   if (jpeg->PixelWidth() < 4 || jpeg->PixelHeight() < 4) return {{TPhotoOutcome::TKind::TooSmall, 0}, nullptr};

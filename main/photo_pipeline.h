@@ -9,6 +9,7 @@
 #pragma once
 
 #include <functional>
+#include <future>
 #include <memory>
 #include <string>
 
@@ -74,22 +75,26 @@ class TPhotoPipeline {
 
  private:
   // Encodes the copy's rows as the shrinker makes them, at quality 88 and
-  // in the source's own form (baseline or progressive).
+  // in the source's own form (baseline or progressive), which its header
+  // tells by the time the rows begin.
   class TCopyEncoder final : public TUprightRowSink {
    public:
-    void SetOptions(const TJPEGOptions& options);
-    void Begin(int32_t width, int32_t height) override { encoder_.Start(width, height, options_); }
+    void Follow(const TJPEGImage& source) { source_ = &source; }
+    void Begin(int32_t width, int32_t height) override;
     void TakeRow(const uint8_t* row) override { encoder_.TakeRow(row); }
     std::string Finish() { return encoder_.Finish(); }
 
    private:
-    TJPEGOptions options_;
+    const TJPEGImage* source_ = nullptr;
     TJPEGRowEncoder encoder_;
   };
 
   TWorkBuffers buffers_;
   TCopyEncoder encoder_;  // before bands_: the worker that feeds it stops first
   TBandShrinker bands_;
+  // The last photo's removed scratch copy being closed; waited for by the
+  // next photo and at the end.
+  std::future<void> closing_;
   StageObserver observer_;
 };
 

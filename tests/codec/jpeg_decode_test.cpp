@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <set>
 
 #include <jpeglib.h>
@@ -219,15 +221,62 @@ TEST(JpegDecode, RowsGivenBandByBandAreThoseOfTheRaster) {
         expected.insert(expected.end(), row, row + 3 * raster.PixelWidth());
       }
       for (const int32_t pixelBytes : {3, 4}) {
-        Collector collector(pixelBytes);
-        TJPEGImage again;
-        again.TakeCompressed(file);
-        again.SetDecodeFormat(palette ? dfPalette8 : dfColor24);
-        again.DecodeRows(collector);
-        EXPECT_EQ(collector.all, expected) << &file - files << (palette ? " palette " : " ") << pixelBytes;
+        // From the held bytes, and from a stream read piece by piece.
+        for (const bool fromStream : {false, true}) {
+          Collector collector(pixelBytes);
+          TJPEGImage again;
+          again.SetDecodeFormat(palette ? dfPalette8 : dfColor24);
+          TMemoryStream stream(file.data(), file.size());
+          if (fromStream) {
+            again.DecodeRowsFrom(stream, collector);
+            EXPECT_EQ(again.CompressedBytes(), nullptr);
+            EXPECT_EQ(again.WriteProgressive(), &file - files == 1);
+          } else {
+            again.TakeCompressed(file);
+            again.DecodeRows(collector);
+          }
+          EXPECT_EQ(collector.all, expected) << &file - files << (palette ? " palette " : " ") << pixelBytes << fromStream;
+          EXPECT_EQ(again.PixelWidth(), raster.PixelWidth());
+        }
       }
     }
   }
+}
+
+TEST(JpegDecode, AStreamThatFailsWhileDecodingRaisesItsOwnError) {
+  // A disk that fails halfway: the stream's exception comes out of the
+  // decoder as it was raised, after the library's frames are left.
+  struct Failing : TStream {
+    explicit Failing(const std::string& bytes) : bytes(bytes) {}
+    const std::string& bytes;
+    int64_t Size() const override { return static_cast<int64_t>(bytes.size()); }
+    size_t Read(void* buffer, size_t count) override {
+      if (position_ > 0) throw EReadError("Stream-Lesefehler");
+      count = std::min(count, bytes.size() / 2);
+      std::memcpy(buffer, bytes.data(), count);
+      position_ += static_cast<int64_t>(count);
+      return count;
+    }
+    void WriteBuffer(const void*, size_t) override {}
+  };
+  struct Nowhere : TRowReceiver {
+    std::vector<uint8_t> band;
+    uint8_t* row = nullptr;
+    void Begin(int32_t w, int32_t) override {
+      band.resize(3 * static_cast<size_t>(w));
+      row = band.data();
+    }
+    uint8_t* const* BandToFill(int32_t& capacity) override {
+      capacity = 1;
+      return &row;
+    }
+    void BandFilled(int32_t) override {}
+  };
+  const std::string file = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(300, 200, 3), {90});
+  Failing stream(file);
+  Nowhere receiver;
+  TJPEGImage image;
+  EXPECT_THROW(image.DecodeRowsFrom(stream, receiver), EReadError);
 }
 
 TEST(JpegDecode, GrayscaleKeepsExactLevelsAndDithersBetweenOthers) {
