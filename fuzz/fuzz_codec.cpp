@@ -32,12 +32,14 @@ namespace {
 }
 
 // The pipeline's sink: the upright rows encoded as they come, and kept to
-// be compared.
+// be compared. Like the pipeline's, it outlives the bands' worker, which
+// goes on with the bands of a picture whose decoding failed until the next
+// start.
 class TKeptAndEncoded final : public shrinkwell::TUprightRowSink {
  public:
-  explicit TKeptAndEncoded(const shrinkwell::TJPEGImage& source) : source_(source) {}
+  void Follow(const shrinkwell::TJPEGImage& source) { source_ = &source; }
   void Begin(int32_t width, int32_t height) override {
-    shrinkwell::TJPEGOptions options = source_.Options();
+    shrinkwell::TJPEGOptions options = source_->Options();
     options.EncodeQuality = 88;
     encoder_.Start(width, height, options);
     width_ = width;
@@ -58,7 +60,7 @@ class TKeptAndEncoded final : public shrinkwell::TUprightRowSink {
   std::string Finish() { return encoder_.Finish(); }
 
  private:
-  const shrinkwell::TJPEGImage& source_;
+  const shrinkwell::TJPEGImage* source_ = nullptr;
   shrinkwell::TJPEGRowEncoder encoder_;
   int32_t width_ = 0;
   std::vector<uint8_t> rows_;
@@ -91,6 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // Kept across photos as the batch driver keeps them: they only grow, and
   // a picture whose decoding failed is left behind at the next start.
   static TWorkBuffers buffers;
+  static TKeptAndEncoded sink;  // first made, last gone: the worker may use it to the end
   static TBandShrinker bandsAlone(false);
   static TBandShrinker bandsWithWorker(true);
   TBandShrinker& bands = withWorker ? bandsWithWorker : bandsAlone;
@@ -108,12 +111,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     refused = true;  // a file the program refuses with its error report
   }
   TJPEGImage banded;
-  TKeptAndEncoded sink(banded);
   bool bandsRefused = false;
   try {
     if (withWorker) {
       TMemoryStream stream(file.data(), file.size());
       bands.Start(turn, &sink);
+      sink.Follow(banded);
       banded.DecodeRowsFrom(stream, bands);
     } else {
       banded.TakeCompressed(file);
