@@ -1,5 +1,6 @@
 #include "band_shrinker.h"
 
+#include <cstring>
 #include <utility>
 
 namespace shrinkwell {
@@ -20,19 +21,39 @@ void TBandShrinker::Start(TTurn turn, TUprightRowSink* sink) {
   sink_ = sink;
 }
 
+void TBandShrinker::Touch(TBand& band) {
+  std::memset(band.bytes.get(), 0, band.capacity);
+  band.touched = true;
+}
+
 void TBandShrinker::Begin(int32_t width, int32_t height) {
   shrinker_.Begin(width, height, turn_, sink_);
   const size_t rowBytes = 4 * static_cast<size_t>(width);
   bands_.resize(withWorker_ ? kBandsWithWorker : 1);
   for (TBand& band : bands_) {
-    if (band.bytes.size() < rowBytes * kBandRows) band.bytes.resize(rowBytes * kBandRows);
+    if (band.capacity < rowBytes * kBandRows) {
+      band.bytes.reset(new uint8_t[rowBytes * kBandRows]);
+      band.capacity = rowBytes * kBandRows;
+      band.touched = false;
+    }
     band.rows.resize(kBandRows);
-    for (size_t i = 0; i < kBandRows; ++i) band.rows[i] = band.bytes.data() + rowBytes * i;
+    for (size_t i = 0; i < kBandRows; ++i) band.rows[i] = band.bytes.get() + rowBytes * i;
   }
+  // The first touch of new memory costs more than filling it: only the
+  // first band is touched here, the others by the worker while the decoder
+  // fills that one.
+  if (!bands_[0].touched) Touch(bands_[0]);
   if (!withWorker_) return;
   filled_.clear();
   free_.clear();
-  for (size_t i = 0; i < bands_.size(); ++i) free_.push_back(i);
+  untouched_.clear();
+  for (size_t i = 0; i < bands_.size(); ++i) {
+    if (bands_[i].touched) {
+      free_.push_back(i);
+    } else {
+      untouched_.push_back(i);
+    }
+  }
   stop_ = false;
   workerError_ = nullptr;
   worker_ = std::thread(&TBandShrinker::Work, this);
@@ -64,6 +85,14 @@ void TBandShrinker::BandFilled(int32_t count) {
 }
 
 void TBandShrinker::Work() {
+  for (const size_t i : untouched_) {
+    Touch(bands_[i]);
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      free_.push_back(i);
+    }
+    changed_.notify_all();
+  }
   for (;;) {
     size_t next;
     {

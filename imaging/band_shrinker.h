@@ -49,10 +49,13 @@ class TBandShrinker final : public TRowReceiver {
 
  private:
   struct TBand {
-    std::vector<uint8_t> bytes;  // kept from picture to picture
+    std::unique_ptr<uint8_t[]> bytes;  // kept from picture to picture
+    size_t capacity = 0;
+    bool touched = false;  // its pages are in memory, zeroed
     std::vector<uint8_t*> rows;
     int32_t count = 0;
   };
+  static void Touch(TBand& band);
   void Work();
   void StopWorker();
 
@@ -68,6 +71,7 @@ class TBandShrinker final : public TRowReceiver {
   std::condition_variable changed_;
   std::deque<size_t> filled_;  // bands for the worker, in order
   std::deque<size_t> free_;    // bands for the decoder
+  std::vector<size_t> untouched_;  // new bands, for the worker to touch first
   bool stop_ = false;
   std::exception_ptr workerError_;
   std::thread worker_;
