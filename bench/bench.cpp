@@ -126,11 +126,15 @@ void Make(Photo& p, const std::string& folder, uint32_t seed) {
 struct Timing {
   double djpeg = 0, program = 0, vips = 0;
   long peakKiB = 0;
+  // Medians of each round's ratio to that round's djpeg: on a shared
+  // machine the speed drifts from second to second, far less between two
+  // runs in a row.
+  double ratio = 0, vipsRatio = 0;
 };
 
 // djpeg, the program and vipsthumbnail on one photo, interleaved.
 Timing Time(const Photo& p, const std::string& program, bool vips, const std::string& work) {
-  std::vector<double> djpeg, whole, thumbnail;
+  std::vector<double> djpeg, whole, thumbnail, ratios, vipsRatios;
   Timing t;
   const std::string size = std::to_string(p.width / 4) + "x" + std::to_string(p.height / 4);
   for (int i = 0; i < kRuns; ++i) {
@@ -142,15 +146,21 @@ Timing Time(const Photo& p, const std::string& program, bool vips, const std::st
       std::exit(1);
     }
     whole.push_back(run.seconds);
+    ratios.push_back(run.seconds / djpeg.back());
     t.peakKiB = std::max(t.peakKiB, run.peakKiB);
     if (vips) {
       thumbnail.push_back(RunChild({"vipsthumbnail", p.path, "--size", size, "-o", work + "/vips.jpg[Q=88]"}, work).seconds);
+      vipsRatios.push_back(thumbnail.back() / djpeg.back());
     }
   }
   std::filesystem::remove(p.Output());
   t.djpeg = Median(djpeg);
   t.program = Median(whole);
-  if (vips) t.vips = Median(thumbnail);
+  t.ratio = Median(ratios);
+  if (vips) {
+    t.vips = Median(thumbnail);
+    t.vipsRatio = Median(vipsRatios);
+  }
   return t;
 }
 
@@ -209,8 +219,8 @@ int main(int argc, char** argv) {
     const auto stages = Stages(p, work);
     auto ms = [&stages](TPhotoStage stage) { return 1e3 * stages[static_cast<size_t>(stage)]; };
     std::printf("%-20s %8.1f %8.1f %6.2f %8.1f %6.2f %8.1f |            %7.1f %7.1f %7.1f %7.1f %7.1f %7.1f %7.1f\n",
-                p.label.c_str(), 1e3 * t.djpeg, 1e3 * t.program, t.program / t.djpeg, 1e3 * t.vips,
-                vips ? t.vips / t.djpeg : 0.0, static_cast<double>(t.peakKiB) / 1024.0, ms(TPhotoStage::Copy),
+                p.label.c_str(), 1e3 * t.djpeg, 1e3 * t.program, t.ratio, 1e3 * t.vips, t.vipsRatio,
+                static_cast<double>(t.peakKiB) / 1024.0, ms(TPhotoStage::Copy),
                 ms(TPhotoStage::Metadata), ms(TPhotoStage::Read),
                 ms(TPhotoStage::Decode) + ms(TPhotoStage::Shrink) + ms(TPhotoStage::Turn), ms(TPhotoStage::Encode),
                 ms(TPhotoStage::Write), ms(TPhotoStage::Move));
@@ -225,7 +235,7 @@ int main(int argc, char** argv) {
     Photo p{std::to_string(sizes[i].first * sizes[i].second / 1000000) + " MP", sizes[i].first, sizes[i].second, false, 0, ""};
     Make(p, scratch, 100 + static_cast<uint32_t>(i));
     const Timing t = Time(p, program, false, work);
-    std::printf("%-12s %8.1f %8.1f %6.2f %8.1f\n", p.label.c_str(), 1e3 * t.djpeg, 1e3 * t.program, t.program / t.djpeg,
+    std::printf("%-12s %8.1f %8.1f %6.2f %8.1f\n", p.label.c_str(), 1e3 * t.djpeg, 1e3 * t.program, t.ratio,
                 static_cast<double>(t.peakKiB) / 1024.0);
     std::filesystem::remove(p.path);
   }
