@@ -718,16 +718,37 @@ void TJPEGImage::EncodeRaster() {
   Progress(TProgressStage::Ending, 100, false, TRect(), std::string());
 }
 
-void TJPEGImage::DecodeRows(TRowReceiver& receiver) { DecodeRowsThrough(nullptr, receiver); }
+struct TJPEGDecodeEnd::TState {
+  Decompressor context;
+};
 
-void TJPEGImage::DecodeRowsFrom(TStream& stream, TRowReceiver& receiver) {
-  NewData();
-  raster_.reset();
-  DecodeRowsThrough(&stream, receiver);
+TJPEGDecodeEnd::TJPEGDecodeEnd() = default;
+TJPEGDecodeEnd::TJPEGDecodeEnd(TJPEGDecodeEnd&& other) noexcept = default;
+TJPEGDecodeEnd& TJPEGDecodeEnd::operator=(TJPEGDecodeEnd&& other) noexcept = default;
+TJPEGDecodeEnd::~TJPEGDecodeEnd() = default;
+
+void TJPEGDecodeEnd::Finish() {
+  if (!state_) return;
+  const std::unique_ptr<TState> state = std::move(state_);
+  Guarded(state->context, [&] { jpeg_finish_decompress(&state->context.info); });
 }
 
-void TJPEGImage::DecodeRowsThrough(TStream* stream, TRowReceiver& receiver) {
-  Decompressor context;
+void TJPEGImage::DecodeRows(TRowReceiver& receiver) { DecodeRowsThrough(nullptr, receiver).Finish(); }
+
+void TJPEGImage::DecodeRowsFrom(TStream& stream, TRowReceiver& receiver) {
+  DecodeRowsLeavingEnd(stream, receiver).Finish();
+}
+
+TJPEGDecodeEnd TJPEGImage::DecodeRowsLeavingEnd(TStream& stream, TRowReceiver& receiver) {
+  NewData();
+  raster_.reset();
+  return DecodeRowsThrough(&stream, receiver);
+}
+
+TJPEGDecodeEnd TJPEGImage::DecodeRowsThrough(TStream* stream, TRowReceiver& receiver) {
+  // On the heap: the library's record must not move when the end is handed on.
+  auto state = std::make_unique<TJPEGDecodeEnd::TState>();
+  Decompressor& context = state->context;
   jpeg_decompress_struct& info = context.info;
   static const std::string kNothing;
   const std::string& bytes = data_->bytes ? *data_->bytes : kNothing;
@@ -782,7 +803,9 @@ void TJPEGImage::DecodeRowsThrough(TStream* stream, TRowReceiver& receiver) {
     receiver.BandFilled(filled);
     if (filled == 0) break;
   }
-  Guarded(context, [&] { jpeg_finish_decompress(&info); });
+  TJPEGDecodeEnd end;
+  end.state_ = std::move(state);
+  return end;
 }
 
 TBitmap& TJPEGImage::DecodedRaster() {

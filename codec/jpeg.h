@@ -67,6 +67,27 @@ class TRowReceiver {
   virtual void BandFilled(int32_t count) = 0;
 };
 
+// The end of a decode whose rows have all been delivered: reading the
+// file on to its end, with the checks that brings, and giving back the
+// library's memory, for a progressive photo its whole coefficient buffer,
+// which takes milliseconds. The batch has it done beside the encoding.
+class TJPEGDecodeEnd {
+ public:
+  TJPEGDecodeEnd();
+  TJPEGDecodeEnd(TJPEGDecodeEnd&& other) noexcept;
+  TJPEGDecodeEnd& operator=(TJPEGDecodeEnd&& other) noexcept;
+  // Without the checks when Finish was not called.
+  ~TJPEGDecodeEnd();
+  // Raises what the end of the file raises (EJPEG, or the stream's own
+  // error). Once, on any thread, while the stream is still there.
+  void Finish();
+
+ private:
+  friend class TJPEGImage;
+  struct TState;
+  std::unique_ptr<TState> state_;
+};
+
 class TJPEGImage final : public TGraphic {
  public:
   TJPEGImage();
@@ -101,6 +122,8 @@ class TJPEGImage final : public TGraphic {
   // header's facts recorded as ReadFromStream records them, no bytes held
   // afterwards. The stream's errors come out here.
   void DecodeRowsFrom(TStream& stream, TRowReceiver& receiver);
+  // The same, leaving the end of the decode to the caller.
+  TJPEGDecodeEnd DecodeRowsLeavingEnd(TStream& stream, TRowReceiver& receiver);
   // The target raster shares the decoded raster's pixels.
   void CopyPictureTo(TBitmap& target) { target.CopyPicture(&DecodedRaster()); }
   // The raster to encode: shared with the given one; held bytes are dropped.
@@ -133,7 +156,7 @@ class TJPEGImage final : public TGraphic {
   void NewData();
   void ReadHeader();
   void RecordHeader(uint32_t width, uint32_t height, bool grayscale, bool multipleScans);
-  void DecodeRowsThrough(TStream* stream, TRowReceiver& receiver);
+  TJPEGDecodeEnd DecodeRowsThrough(TStream* stream, TRowReceiver& receiver);
   void Decode();
 
   TJPEGOptions options_;

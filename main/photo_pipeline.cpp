@@ -4,6 +4,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <system_error>
 
 #include "errors.h"
@@ -152,6 +153,20 @@ std::future<void> CloseBeside(std::unique_ptr<TFileStream> file) {
   }
 }
 
+// Finishes the decode on a thread of its own while the caller encodes:
+// giving back a progressive photo's coefficients takes milliseconds. The
+// result raises what the end raised. Finished here when no thread can be
+// had.
+std::future<void> FinishBeside(TJPEGDecodeEnd end) {
+  auto shared = std::make_shared<TJPEGDecodeEnd>(std::move(end));
+  try {
+    return std::async(std::launch::async, [shared] { shared->Finish(); });
+  } catch (const std::system_error&) {
+    shared->Finish();
+    return {};
+  }
+}
+
 // The removed scratch copy as the decoder reads it: once its last byte is
 // read it is closed beside the decoding, which still has the last rows to
 // make, and `closing` tells when that is done.
@@ -226,19 +241,27 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   // full-size picture nor, unturned, the quarter-size one ever exists.
   bands_.Start(turn, &encoder_);
   encoder_.Follow(*jpeg);
+  std::optional<TRemovedCopy> copy;
+  std::future<void> decodeEnded;  // before the copy goes, waited for
   if (removedCopy) {
-    TRemovedCopy copy(std::move(removedCopy), closing_);
-    jpeg->DecodeRowsFrom(copy, bands_);
+    copy.emplace(std::move(removedCopy), closing_);
+    decodeEnded = FinishBeside(jpeg->DecodeRowsLeavingEnd(*copy, bands_));
   } else {
     jpeg->DecodeRows(bands_);
   }
   laps.Lap(TPhotoStage::Decode);
   // A copy of less than one pixel would be a file that no viewer opens.
-  if (jpeg->PixelWidth() < 4 || jpeg->PixelHeight() < 4) return {{TPhotoOutcome::TKind::TooSmall, 0}, nullptr};
+  if (jpeg->PixelWidth() < 4 || jpeg->PixelHeight() < 4) {
+    if (decodeEnded.valid()) decodeEnded.get();
+    return {{TPhotoOutcome::TKind::TooSmall, 0}, nullptr};
+  }
   laps.Lap(TPhotoStage::Shrink);
   bands_.Finish();
   laps.Lap(TPhotoStage::Turn);
-  jpeg->TakeCompressed(encoder_.Finish());
+  std::string encoded = encoder_.Finish();
+  // What the end of the file raises ends the run before the copy is stored.
+  if (decodeEnded.valid()) decodeEnded.get();
+  jpeg->TakeCompressed(std::move(encoded));
   laps.Lap(TPhotoStage::Encode);
   return {{TPhotoOutcome::TKind::Stored, 0}, std::move(jpeg)};
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <set>
+#include <thread>
 
 #include <jpeglib.h>
 #include <jerror.h>
@@ -277,6 +278,43 @@ TEST(JpegDecode, AStreamThatFailsWhileDecodingRaisesItsOwnError) {
   Nowhere receiver;
   TJPEGImage image;
   EXPECT_THROW(image.DecodeRowsFrom(stream, receiver), EReadError);
+}
+
+TEST(JpegDecode, TheEndOfADecodeLeftToTheCallerRaisesWhatTheFileEndRaises) {
+  // A second frame header after the picture: every row is delivered, and
+  // the end, on another thread, raises the library's error.
+  std::string file = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(40, 24, 2), {90});
+  file.insert(file.size() - 2, std::string("\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x01\x01\x11\x00", 13));
+  struct Counter : TRowReceiver {
+    std::vector<uint8_t> band;
+    uint8_t* row = nullptr;
+    int32_t rows = 0;
+    void Begin(int32_t w, int32_t) override {
+      band.resize(3 * static_cast<size_t>(w));
+      row = band.data();
+    }
+    uint8_t* const* BandToFill(int32_t& capacity) override {
+      capacity = 1;
+      return &row;
+    }
+    void BandFilled(int32_t count) override { rows += count; }
+  } counter;
+  TMemoryStream stream(file.data(), file.size());
+  TJPEGImage image;
+  TJPEGDecodeEnd end = image.DecodeRowsLeavingEnd(stream, counter);
+  EXPECT_EQ(counter.rows, 24);
+  std::exception_ptr raised;
+  std::thread([&] {
+    try {
+      end.Finish();
+    } catch (...) {
+      raised = std::current_exception();
+    }
+  }).join();
+  ASSERT_TRUE(raised);
+  EXPECT_THROW(std::rethrow_exception(raised), EJPEG);
+  TMemoryStream again(file.data(), file.size());
+  EXPECT_THROW(image.DecodeRowsFrom(again, counter), EJPEG);
 }
 
 TEST(JpegDecode, GrayscaleKeepsExactLevelsAndDithersBetweenOthers) {

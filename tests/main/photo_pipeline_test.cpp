@@ -67,6 +67,21 @@ TEST_F(PhotoPipeline, StoresTheCopyThroughEveryStageInOrder) {
   EXPECT_EQ(Entries(), (std::vector<std::string>{"a+.jpg", "a.jpg"})) << "scratch files left";
 }
 
+TEST_F(PhotoPipeline, AFileWhoseEndIsBrokenIsNeverStored) {
+  // Every row decodes, but a second frame header follows the picture: the
+  // decode's end, finished beside the encoding, still ends the run before
+  // anything is stored, with or without the halving thread.
+  std::string bytes = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(64, 48, 5));
+  ASSERT_EQ(bytes.substr(bytes.size() - 2), "\xFF\xD9");
+  bytes.insert(bytes.size() - 2, std::string("\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x01\x01\x11\x00", 13));
+  dir_.Write("a.jpg", bytes);
+  for (const bool halvingThread : {false, true}) {
+    TPhotoPipeline pipeline(halvingThread);
+    EXPECT_THROW(pipeline.Process(u"a.jpg", u"a+.jpg"), EJPEG) << halvingThread;
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"a.jpg"})) << halvingThread;
+  }
+}
+
 TEST_F(PhotoPipeline, TakenOutputNameIsSkippedBeforeAnyWork) {
   // Also a dangling link counts: the move would refuse that name too.
   for (const std::string taken : {"kept+.jpg", "link+.jpg"}) {
