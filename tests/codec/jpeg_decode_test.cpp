@@ -244,6 +244,26 @@ TEST(JpegDecode, RowsGivenBandByBandAreThoseOfTheRaster) {
   }
 }
 
+namespace {
+
+// Takes the rows one at a time and only counts them.
+struct RowCounter : TRowReceiver {
+  std::vector<uint8_t> band;
+  uint8_t* row = nullptr;
+  int32_t rows = 0;
+  void Begin(int32_t w, int32_t) override {
+    band.resize(3 * static_cast<size_t>(w));
+    row = band.data();
+  }
+  uint8_t* const* BandToFill(int32_t& capacity) override {
+    capacity = 1;
+    return &row;
+  }
+  void BandFilled(int32_t count) override { rows += count; }
+};
+
+}  // namespace
+
 TEST(JpegDecode, AStreamThatFailsWhileDecodingRaisesItsOwnError) {
   // A disk that fails halfway: the stream's exception comes out of the
   // decoder as it was raised, after the library's frames are left.
@@ -260,22 +280,9 @@ TEST(JpegDecode, AStreamThatFailsWhileDecodingRaisesItsOwnError) {
     }
     void WriteBuffer(const void*, size_t) override {}
   };
-  struct Nowhere : TRowReceiver {
-    std::vector<uint8_t> band;
-    uint8_t* row = nullptr;
-    void Begin(int32_t w, int32_t) override {
-      band.resize(3 * static_cast<size_t>(w));
-      row = band.data();
-    }
-    uint8_t* const* BandToFill(int32_t& capacity) override {
-      capacity = 1;
-      return &row;
-    }
-    void BandFilled(int32_t) override {}
-  };
   const std::string file = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(300, 200, 3), {90});
   Failing stream(file);
-  Nowhere receiver;
+  RowCounter receiver;
   TJPEGImage image;
   EXPECT_THROW(image.DecodeRowsFrom(stream, receiver), EReadError);
 }
@@ -285,20 +292,7 @@ TEST(JpegDecode, TheEndOfADecodeLeftToTheCallerRaisesWhatTheFileEndRaises) {
   // the end, on another thread, raises the library's error.
   std::string file = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(40, 24, 2), {90});
   file.insert(file.size() - 2, std::string("\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x01\x01\x11\x00", 13));
-  struct Counter : TRowReceiver {
-    std::vector<uint8_t> band;
-    uint8_t* row = nullptr;
-    int32_t rows = 0;
-    void Begin(int32_t w, int32_t) override {
-      band.resize(3 * static_cast<size_t>(w));
-      row = band.data();
-    }
-    uint8_t* const* BandToFill(int32_t& capacity) override {
-      capacity = 1;
-      return &row;
-    }
-    void BandFilled(int32_t count) override { rows += count; }
-  } counter;
+  RowCounter counter;
   TMemoryStream stream(file.data(), file.size());
   TJPEGImage image;
   TJPEGDecodeEnd end = image.DecodeRowsLeavingEnd(stream, counter);
