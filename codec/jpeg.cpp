@@ -121,9 +121,11 @@ void Guarded(CodecContext& context, Call&& call) {
   std::abort();  // error_exit never returns
 }
 
-// Source manager in pieces: over the held bytes (4096 at a time), or over
-// a stream read as the library asks (kStreamPiece at a time), so that the
-// stream's bytes never have to be in memory all at once.
+// Source manager in 4096-byte pieces: over the held bytes, or over a
+// stream read as the library asks, kStreamPiece at a time, so that the
+// stream's bytes never have to be in memory all at once. Either way the
+// pieces end at the same places: how the library copes with damaged data
+// depends on where its pieces end.
 constexpr size_t kStreamPiece = 65536;
 
 struct PieceSource {
@@ -132,6 +134,9 @@ struct PieceSource {
   TStream* stream = nullptr;
   size_t position = 0;
   JOCTET* buffer = nullptr;
+  JOCTET* staging = nullptr;  // the stream's bytes read, not yet given out
+  size_t stagedAt = 0;
+  size_t stagedEnd = 0;
   bool startOfFile = true;
 
   static PieceSource& Of(j_decompress_ptr info) { return *reinterpret_cast<PieceSource*>(info->src); }
@@ -147,14 +152,27 @@ struct PieceSource {
       position += count;
       return count;
     }
-    size_t count = 0;
+    if (stagedAt == stagedEnd) Stage(info);
+    const size_t count = std::min(kBufferSize, stagedEnd - stagedAt);
+    std::memcpy(buffer, staging + stagedAt, count);
+    stagedAt += count;
+    return count;
+  }
+
+  // Reads the next kStreamPiece bytes, or what is left: whole, so that the
+  // pieces fall where the held bytes' do.
+  void Stage(j_decompress_ptr info) {
+    stagedAt = stagedEnd = 0;
     try {
-      count = stream->Read(buffer, kStreamPiece);
+      while (stagedEnd < kStreamPiece) {
+        const size_t got = stream->Read(staging + stagedEnd, kStreamPiece - stagedEnd);
+        if (got == 0) break;
+        stagedEnd += got;
+      }
     } catch (...) {
       CodecContext::Of(reinterpret_cast<j_common_ptr>(info)).pending = std::current_exception();
     }
     CodecContext::LeaveIfPending(reinterpret_cast<j_common_ptr>(info));
-    return count;
   }
 
   static boolean FillInputBuffer(j_decompress_ptr info) {
@@ -247,16 +265,18 @@ struct Decompressor : CodecContext {
   // Inside a guarded call; the buffer lives as long as the record.
   void UseMemorySource(const std::string& bytes) {
     source.bytes = &bytes;
-    UsePieces(kBufferSize);
+    UsePieces();
   }
   void UseStreamSource(TStream& stream) {
     source.stream = &stream;
-    UsePieces(kStreamPiece);
+    source.staging = static_cast<JOCTET*>(
+        (*info.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&info), JPOOL_PERMANENT, kStreamPiece));
+    UsePieces();
   }
-  void UsePieces(size_t bufferSize) {
+  void UsePieces() {
     source.position = 0;
     source.buffer = static_cast<JOCTET*>(
-        (*info.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&info), JPOOL_PERMANENT, bufferSize));
+        (*info.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&info), JPOOL_PERMANENT, kBufferSize));
     source.pub.init_source = PieceSource::InitSource;
     source.pub.fill_input_buffer = PieceSource::FillInputBuffer;
     source.pub.skip_input_data = PieceSource::SkipInputData;
