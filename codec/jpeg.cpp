@@ -133,7 +133,7 @@ struct PieceSource {
   const std::string* bytes = nullptr;
   TStream* stream = nullptr;
   size_t position = 0;
-  JOCTET* buffer = nullptr;
+  JOCTET endOfImage[2] = {};
   JOCTET* staging = nullptr;  // the stream's bytes read, not yet given out
   size_t stagedAt = 0;
   size_t stagedEnd = 0;
@@ -143,18 +143,19 @@ struct PieceSource {
 
   static void InitSource(j_decompress_ptr info) { Of(info).startOfFile = true; }
 
-  // The next piece into the buffer; 0 at the end. A failing stream's
-  // exception leaves the library, to be raised once its frames are gone.
-  size_t Fetch(j_decompress_ptr info) {
+  // The next piece, where it lies (the library only reads it); empty at
+  // the end. A failing stream's exception leaves the library, to be raised
+  // once its frames are gone.
+  size_t Fetch(j_decompress_ptr info, const JOCTET*& piece) {
     if (stream == nullptr) {
       const size_t count = std::min(kBufferSize, bytes->size() - position);
-      std::memcpy(buffer, bytes->data() + position, count);
+      piece = reinterpret_cast<const JOCTET*>(bytes->data()) + position;
       position += count;
       return count;
     }
     if (stagedAt == stagedEnd) Stage(info);
     const size_t count = std::min(kBufferSize, stagedEnd - stagedAt);
-    std::memcpy(buffer, staging + stagedAt, count);
+    piece = staging + stagedAt;
     stagedAt += count;
     return count;
   }
@@ -177,16 +178,18 @@ struct PieceSource {
 
   static boolean FillInputBuffer(j_decompress_ptr info) {
     PieceSource& source = Of(info);
-    size_t count = source.Fetch(info);
+    const JOCTET* piece = nullptr;
+    size_t count = source.Fetch(info, piece);
     if (count == 0) {
       if (source.startOfFile) LibraryError(reinterpret_cast<j_common_ptr>(info), JERR_INPUT_EMPTY);
       WARNMS(info, JWRN_JPEG_EOF);
       // An end-of-image marker lets the library finish what it has.
-      source.buffer[0] = 0xFF;
-      source.buffer[1] = JPEG_EOI;
+      source.endOfImage[0] = 0xFF;
+      source.endOfImage[1] = JPEG_EOI;
+      piece = source.endOfImage;
       count = 2;
     }
-    source.pub.next_input_byte = source.buffer;
+    source.pub.next_input_byte = piece;
     source.pub.bytes_in_buffer = count;
     source.startOfFile = false;
     return TRUE;
@@ -275,8 +278,6 @@ struct Decompressor : CodecContext {
   }
   void UsePieces() {
     source.position = 0;
-    source.buffer = static_cast<JOCTET*>(
-        (*info.mem->alloc_small)(reinterpret_cast<j_common_ptr>(&info), JPOOL_PERMANENT, kBufferSize));
     source.pub.init_source = PieceSource::InitSource;
     source.pub.fill_input_buffer = PieceSource::FillInputBuffer;
     source.pub.skip_input_data = PieceSource::SkipInputData;

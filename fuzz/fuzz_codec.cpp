@@ -143,7 +143,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // From here on the photo was decoded: any exception is a fault and escapes.
   ShrinkAndRotate(raster, turn, buffers);
-  const bool quarterTurn = turn == TTurn::QuarterClockwise || turn == TTurn::QuarterCounterClockwise;
+  const bool quarterTurn = IsQuarterTurn(turn);
   const int32_t wantWidth = (quarterTurn ? height : width) / 2 / 2;
   const int32_t wantHeight = (quarterTurn ? width : height) / 2 / 2;
   if (raster->PixelWidth() != wantWidth || raster->PixelHeight() != wantHeight)

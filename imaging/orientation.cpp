@@ -16,7 +16,7 @@ TTurn TurnForOrientationText(const std::string& text) {
 
 std::unique_ptr<TBitmap> OrientFromBuffer(const TWorkBuffer& quarter, int32_t width, int32_t height, TTurn turn) {
   auto result = std::make_unique<TBitmap>();
-  const bool quarterTurn = turn == TTurn::QuarterClockwise || turn == TTurn::QuarterCounterClockwise;
+  const bool quarterTurn = IsQuarterTurn(turn);
   result->ChangeHeight(quarterTurn ? width : height);
   result->ChangeWidth(quarterTurn ? height : width);
   TCanvas& canvas = result->DrawingSurface();

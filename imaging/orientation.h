@@ -16,6 +16,11 @@ class TBitmap;
 // picture, not to the camera.
 enum class TTurn { None, Half, QuarterClockwise, QuarterCounterClockwise };
 
+// A quarter turn swaps the picture's width and height.
+inline bool IsQuarterTurn(TTurn turn) {
+  return turn == TTurn::QuarterClockwise || turn == TTurn::QuarterCounterClockwise;
+}
+
 // The one place where the reader's Orientation texts are compared: exactly
 // "Rotated 180°", "CounterClockwise 90°" (picture turned clockwise) and
 // "Clockwise 90°" (turned counter-clockwise), the degree sign being the byte

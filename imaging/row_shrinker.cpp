@@ -54,7 +54,7 @@ void TRowShrinker::Begin(int32_t width, int32_t height, TTurn turn, TUprightRowS
   sink_ = sink;
   raster_.reset();
   const int32_t w4 = second_.outWidth, h4 = second_.outHeight;
-  const bool quarterTurn = turn == TTurn::QuarterClockwise || turn == TTurn::QuarterCounterClockwise;
+  const bool quarterTurn = IsQuarterTurn(turn);
   if (quarterTurn && block_.size() < 4 * static_cast<size_t>(w4) * kTurnBlock) {
     block_.resize(4 * static_cast<size_t>(w4) * kTurnBlock);
   }
@@ -65,7 +65,7 @@ void TRowShrinker::Begin(int32_t width, int32_t height, TTurn turn, TUprightRowS
 
 void TRowShrinker::MakeRaster() {
   const int32_t w4 = second_.outWidth, h4 = second_.outHeight;
-  const bool quarterTurn = turn_ == TTurn::QuarterClockwise || turn_ == TTurn::QuarterCounterClockwise;
+  const bool quarterTurn = IsQuarterTurn(turn_);
   raster_ = std::make_unique<TBitmap>();
   raster_->SetRasterFormat(rf24Bit);
   raster_->ChangeHeight(quarterTurn ? w4 : h4);
@@ -99,7 +99,7 @@ void TRowShrinker::Place(const uint8_t* quarterRow, int32_t y) {
     return;
   }
   if (!raster_) MakeRaster();
-  if (turn_ == TTurn::QuarterClockwise || turn_ == TTurn::QuarterCounterClockwise) {
+  if (IsQuarterTurn(turn_)) {
     // A quarter turn makes a row a column: rows are gathered into a block
     // first, so that each raster row gets a run of pixels at a time rather
     // than one pixel per row of the picture.
