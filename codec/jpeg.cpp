@@ -741,6 +741,7 @@ void TJPEGImage::EncodeRaster() {
 
 struct TJPEGDecodeEnd::TState {
   Decompressor context;
+  bool wholePicture = false;
 };
 
 TJPEGDecodeEnd::TJPEGDecodeEnd() = default;
@@ -753,6 +754,8 @@ void TJPEGDecodeEnd::Finish() {
   const std::unique_ptr<TState> state = std::move(state_);
   Guarded(state->context, [&] { jpeg_finish_decompress(&state->context.info); });
 }
+
+bool TJPEGDecodeEnd::HoldsWholePicture() const { return state_ && state_->wholePicture; }
 
 void TJPEGImage::DecodeRows(TRowReceiver& receiver) { DecodeRowsThrough(nullptr, receiver).Finish(); }
 
@@ -824,6 +827,7 @@ TJPEGDecodeEnd TJPEGImage::DecodeRowsThrough(TStream* stream, TRowReceiver& rece
     receiver.BandFilled(filled);
     if (filled == 0) break;
   }
+  state->wholePicture = multipleScans;
   TJPEGDecodeEnd end;
   end.state_ = std::move(state);
   return end;

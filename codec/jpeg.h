@@ -81,6 +81,9 @@ class TJPEGDecodeEnd {
   // Raises what the end of the file raises (EJPEG, or the stream's own
   // error). Once, on any thread, while the stream is still there.
   void Finish();
+  // Whether the decode kept the whole picture's coefficients (a photo of
+  // several scans): only then does the end take long.
+  bool HoldsWholePicture() const;
 
  private:
   friend class TJPEGImage;

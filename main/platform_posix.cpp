@@ -197,7 +197,10 @@ bool CopyFileBytes(const std::string& source, const std::string& target, bool ex
     errno = EINVAL;
     return false;
   }
-  if (::ftruncate(out.Get(), 0) == 0 && CopyBytes(in.Get(), out.Get()) && out.Close()) return true;
+  // A file made here is empty already; emptying it anyway would mark it on
+  // ext4 as rewritten in place, and its close would then force the whole
+  // copy to disk (only to be removed a moment later).
+  if ((exclusive || ::ftruncate(out.Get(), 0) == 0) && CopyBytes(in.Get(), out.Get()) && out.Close()) return true;
   ErrnoKeeper keep;
   ::unlink(target.c_str());
   return false;
