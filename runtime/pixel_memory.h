@@ -10,5 +10,8 @@ namespace shrinkwell {
 
 // Uninitialised memory of at least size bytes, or nullptr (errno set).
 uint8_t* AllocatePixelMemory(size_t size);
+// The same for a block that is soon written whole, where large pages pay
+// from a smaller size on.
+uint8_t* AllocateWrittenWholeMemory(size_t size);
 
 }  // namespace shrinkwell
