@@ -69,8 +69,8 @@ TEST_F(PhotoPipeline, StoresTheCopyThroughEveryStageInOrder) {
 
 TEST_F(PhotoPipeline, AFileWhoseEndIsBrokenIsNeverStored) {
   // Every row decodes, but a second frame header follows the picture: the
-  // decode's end, finished beside the encoding, still ends the run before
-  // anything is stored, with or without the halving thread.
+  // decode's end still ends the run before anything is stored, with or
+  // without the halving thread.
   std::string bytes = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(64, 48, 5));
   ASSERT_EQ(bytes.substr(bytes.size() - 2), "\xFF\xD9");
   bytes.insert(bytes.size() - 2, std::string("\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x01\x01\x11\x00", 13));
