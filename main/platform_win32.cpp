@@ -92,12 +92,13 @@ TCleanupSlot cleanupSlots[8];
 // registration, and by the handler while it removes the files. A critical
 // section, since the two may nest on one thread.
 CRITICAL_SECTION& CleanupLock() {
-  static CRITICAL_SECTION lock = [] {
+  // Made where it stays: a critical section must never be copied.
+  struct TLock {
+    TLock() { InitializeCriticalSection(&section); }
     CRITICAL_SECTION section;
-    InitializeCriticalSection(&section);
-    return section;
-  }();
-  return lock;
+  };
+  static TLock lock;
+  return lock.section;
 }
 
 BOOL WINAPI RemoveFilesAndEnd(DWORD event) {

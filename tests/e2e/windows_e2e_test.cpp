@@ -37,11 +37,26 @@ std::string WindowsBin() {
     GTEST_SKIP() << "no Windows build: run scripts/test-windows.sh (SHRINKWELL_WINDOWS_BIN, wine)"; \
   }
 
+// A run takes seconds under Wine: one that hangs fails its test instead of
+// holding up everything after it.
+testing_support::RunOptions WithTimeLimit() {
+  testing_support::RunOptions options;
+  options.timeoutSeconds = 120;
+  return options;
+}
+
+testing_support::RunResult Finished(RunningProgram& program) {
+  const auto result = program.Finish();
+  EXPECT_FALSE(result.timedOut) << "the Windows program hung and was killed after 120 s";
+  return result;
+}
+
 testing_support::RunResult RunWindows(const std::string& program, const std::vector<std::string>& arguments,
                                       const std::string& folder) {
   std::vector<std::string> all = {WindowsBin() + "/" + program};
   all.insert(all.end(), arguments.begin(), arguments.end());
-  return RunProgram(kWine, all, folder);
+  RunningProgram running(kWine, all, folder, WithTimeLimit());
+  return Finished(running);
 }
 
 // A command line written out as a shell or the desktop would: UTF-16 units
@@ -166,14 +181,14 @@ TEST(WindowsProgram, CtrlCRemovesTheScratchFilesAndEndsWith130) {
   for (int i = 0; i < 8; ++i) photos.push_back(dir.Write("p" + std::to_string(i) + ".jpg", big));
   std::vector<std::string> arguments = {WindowsBin() + "/shrinkwell.exe"};
   for (const auto& p : photos) arguments.push_back(std::filesystem::path(p).filename().string());
-  RunningProgram program(kWine, arguments, dir.Path());
+  RunningProgram program(kWine, arguments, dir.Path(), WithTimeLimit());
   // Once the first copy is stored, the run is well under way.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
   while (!std::filesystem::exists(dir / "p0+.jpg") && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   program.Signal(SIGINT);  // Wine gives the program a Ctrl+C
-  const auto run = program.Finish();
+  const auto run = Finished(program);
   if (run.status == 0) GTEST_SKIP() << "the run ended before the interruption";
   EXPECT_EQ(run.status, 130) << run.err;
   EXPECT_FALSE(std::filesystem::exists(dir / "1.$$$"));
@@ -193,9 +208,9 @@ TEST(WindowsProgram, TwoRunsInOneFolderStoreEveryPhotoAsARunAloneWould) {
     second.push_back(std::filesystem::path(dir.Write("b" + std::to_string(i) + ".jpg", photo(20 + i))).filename());
   }
   // Both runs at once, sharing the scratch names of one folder.
-  RunningProgram one(kWine, first, dir.Path()), two(kWine, second, dir.Path());
-  EXPECT_EQ(one.Finish().status, 0);
-  EXPECT_EQ(two.Finish().status, 0);
+  RunningProgram one(kWine, first, dir.Path(), WithTimeLimit()), two(kWine, second, dir.Path(), WithTimeLimit());
+  EXPECT_EQ(Finished(one).status, 0);
+  EXPECT_EQ(Finished(two).status, 0);
   EXPECT_FALSE(std::filesystem::exists(dir / "1.$$$"));
   EXPECT_FALSE(std::filesystem::exists(dir / "2.$$$"));
   // Every copy is the one the Linux program makes of its photo alone.

@@ -7,9 +7,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "temp_dir.h"
 
@@ -28,7 +30,7 @@ std::string Slurp(const std::string& path) {
 
 RunningProgram::RunningProgram(const std::string& program, const std::vector<std::string>& arguments,
                                const std::string& workingDirectory, const RunOptions& options)
-    : io_(std::make_unique<TempDir>()), ownStdout_(options.stdoutPath.empty()) {
+    : io_(std::make_unique<TempDir>()), ownStdout_(options.stdoutPath.empty()), timeoutSeconds_(options.timeoutSeconds) {
   const std::string inPath = *io_ / "stdin", outPath = *io_ / "stdout", errPath = *io_ / "stderr";
   std::ofstream(inPath, std::ios::binary) << options.input;
   const std::string stdoutPath = ownStdout_ ? outPath : options.stdoutPath;
@@ -76,7 +78,20 @@ RunResult RunningProgram::Finish() {
   RunResult result;
   int status = 0;
   rusage usage{};
-  if (pid_ > 0 && ::wait4(pid_, &status, 0, &usage) == pid_) {
+  bool ended = false;
+  if (pid_ > 0 && timeoutSeconds_ > 0) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds_);
+    while (!(ended = ::wait4(pid_, &status, WNOHANG, &usage) == pid_)) {
+      if (std::chrono::steady_clock::now() >= deadline) {
+        ::kill(pid_, SIGKILL);
+        result.timedOut = true;
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  if (pid_ > 0 && !ended) ended = ::wait4(pid_, &status, 0, &usage) == pid_;
+  if (ended && !result.timedOut) {
     if (WIFEXITED(status)) result.status = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     result.peakKiB = usage.ru_maxrss;

@@ -18,6 +18,7 @@ struct RunResult {
   long peakKiB = 0;    // its largest resident memory
   std::string out;     // standard output
   std::string err;     // standard error
+  bool timedOut = false;  // killed when its time was up
 };
 
 struct RunOptions {
@@ -25,6 +26,7 @@ struct RunOptions {
   std::string stdoutPath;         // redirect standard output here instead (e.g. /dev/full)
   bool asOtherUser = false;       // run as "nobody" when the tests run as root
   bool oneProcessor = false;      // let it run on one processor only
+  int timeoutSeconds = 0;         // killed after this long; 0: waited for
 };
 
 // A program started in the background.
@@ -43,6 +45,7 @@ class RunningProgram {
  private:
   std::unique_ptr<TempDir> io_;
   bool ownStdout_ = true;
+  int timeoutSeconds_ = 0;
   pid_t pid_ = -1;
 };
 
