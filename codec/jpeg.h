@@ -70,7 +70,7 @@ class TRowReceiver {
 // The end of a decode whose rows have all been delivered: reading the
 // file on to its end, with the checks that brings, and giving back the
 // library's memory, for a progressive photo its whole coefficient buffer,
-// which takes milliseconds. The batch has it done beside the encoding.
+// which takes milliseconds. The batch has that done beside the encoding.
 class TJPEGDecodeEnd {
  public:
   TJPEGDecodeEnd();

@@ -10,11 +10,12 @@ namespace shrinkwell {
 
 namespace {
 
+constexpr size_t kLargePage = size_t{2} << 20;
+
 // Blocks from largePagesFrom bytes up are aligned to and advised for large
 // pages. Windows has no aligned memory that std::free takes back.
 uint8_t* Allocate(size_t size, [[maybe_unused]] size_t largePagesFrom) {
 #ifndef _WIN32
-  constexpr size_t kLargePage = size_t{2} << 20;
   if (size >= largePagesFrom) {
     if (size > SIZE_MAX - kLargePage) return nullptr;
     const size_t rounded = (size + kLargePage - 1) / kLargePage * kLargePage;
@@ -28,16 +29,14 @@ uint8_t* Allocate(size_t size, [[maybe_unused]] size_t largePagesFrom) {
   return static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
 }
 
-constexpr size_t kLargePageBytes = size_t{2} << 20;
-
 }  // namespace
 
 // Below a few large pages the faults saved do not pay for zeroing whole
 // large pages (measured on decoded photos and their quarter-size copies).
-uint8_t* AllocatePixelMemory(size_t size) { return Allocate(size, 4 * kLargePageBytes); }
+uint8_t* AllocatePixelMemory(size_t size) { return Allocate(size, 4 * kLargePage); }
 
 // A block written whole gains from one large page up (measured on the
 // coefficients of progressive photos).
-uint8_t* AllocateWrittenWholeMemory(size_t size) { return Allocate(size, kLargePageBytes); }
+uint8_t* AllocateWrittenWholeMemory(size_t size) { return Allocate(size, kLargePage); }
 
 }  // namespace shrinkwell
