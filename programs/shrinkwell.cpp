@@ -1,4 +1,3 @@
-#include <clocale>
 #include <csignal>
 
 #ifdef _WIN32
@@ -8,6 +7,7 @@
 #include "batch.h"
 #include "jpeg.h"
 #include "scratch_safety.h"
+#include "system.h"
 #include "wide_names.h"
 
 int main(int argc, char** argv) {
@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
   // Ctrl+C and the like take this run's scratch files with them.
   shrinkwell::InstallInterruptCleanup();
   // Numbers in metadata texts use the user's decimal separator.
-  std::setlocale(LC_ALL, "");
+  shrinkwell::UseUserLocale();
   shrinkwell::SetCommandLine(argc, argv);
   return shrinkwell::RunBatch();
 }

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <charconv>
-#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -20,6 +19,7 @@
 #include "errors.h"
 #include "exif_reader.h"
 #include "iptc.h"
+#include "system.h"
 
 namespace {
 
@@ -333,7 +333,7 @@ void PrintJson(const std::string& file, const Metadata& found, bool all) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::setlocale(LC_ALL, "");
+  shrinkwell::UseUserLocale();
   Options options;
   if (const auto status = ParseCommandLine(argc, argv, options)) return *status;
 

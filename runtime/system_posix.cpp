@@ -6,10 +6,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <clocale>
 #include <cstring>
 #include <vector>
 
 namespace shrinkwell {
+
+void UseUserLocale() {
+  std::setlocale(LC_CTYPE, "");
+  std::setlocale(LC_NUMERIC, "");
+  std::setlocale(LC_MESSAGES, "");
+}
 
 std::string SystemErrorMessage(int code) {
   char buffer[256];

@@ -1,12 +1,19 @@
 // The system helpers on Windows.
 #include <windows.h>
 
+#include <clocale>
 #include <string>
 #include <vector>
 
 #include "system.h"
 
 namespace shrinkwell {
+
+// Windows gives its error texts in the user's language without a locale.
+void UseUserLocale() {
+  std::setlocale(LC_CTYPE, "");
+  std::setlocale(LC_NUMERIC, "");
+}
 
 std::string SystemErrorMessage(int code) {
   char* text = nullptr;
