@@ -19,6 +19,16 @@ void TBandShrinker::Start(TTurn turn, TUprightRowSink* sink) {
   StopWorker();  // of a picture whose decoding failed
   turn_ = turn;
   sink_ = sink;
+  if (!withWorker_) return;
+  // A new thread takes 0.1 to 1 ms to run here: started now, it mostly is
+  // by the time the decoder has read the headers.
+  filled_.clear();
+  free_.clear();
+  untouched_.clear();
+  begun_ = false;
+  stop_ = false;
+  workerError_ = nullptr;
+  worker_ = std::thread(&TBandShrinker::Work, this);
 }
 
 void TBandShrinker::Touch(TBand& band) {
@@ -41,31 +51,38 @@ void TBandShrinker::Begin(int32_t width, int32_t height) {
   }
   // The first touch of new memory costs more than filling it: only the
   // first band is touched here, the others by the worker while the decoder
-  // fills that one.
+  // fills that one, or by the decoder when the worker has not got to them.
   if (!bands_[0].touched) Touch(bands_[0]);
   if (!withWorker_) return;
-  filled_.clear();
-  free_.clear();
-  untouched_.clear();
-  for (size_t i = 0; i < bands_.size(); ++i) {
-    if (bands_[i].touched) {
-      free_.push_back(i);
-    } else {
-      untouched_.push_back(i);
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    for (size_t i = 0; i < bands_.size(); ++i) {
+      if (bands_[i].touched) {
+        free_.push_back(i);
+      } else {
+        untouched_.push_back(i);
+      }
     }
+    begun_ = true;
   }
-  stop_ = false;
-  workerError_ = nullptr;
-  worker_ = std::thread(&TBandShrinker::Work, this);
+  changed_.notify_all();
 }
 
 uint8_t* const* TBandShrinker::BandToFill(int32_t& capacity) {
   capacity = kBandRows;
   if (withWorker_) {
     std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !free_.empty(); });
-    lent_ = free_.front();
-    free_.pop_front();
+    changed_.wait(lock, [this] { return !free_.empty() || !untouched_.empty(); });
+    if (free_.empty()) {
+      // A worker slow to start must not hold up the decoder.
+      lent_ = untouched_.back();
+      untouched_.pop_back();
+      lock.unlock();
+      Touch(bands_[lent_]);
+    } else {
+      lent_ = free_.front();
+      free_.pop_front();
+    }
   }
   return bands_[lent_].rows.data();
 }
@@ -85,11 +102,23 @@ void TBandShrinker::BandFilled(int32_t count) {
 }
 
 void TBandShrinker::Work() {
-  for (const size_t i : untouched_) {
-    Touch(bands_[i]);
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return stop_ || begun_; });
+    if (!begun_) return;  // the decoding failed before its first row
+  }
+  for (;;) {
+    size_t next;
     {
       const std::lock_guard<std::mutex> lock(mutex_);
-      free_.push_back(i);
+      if (untouched_.empty()) break;
+      next = untouched_.back();
+      untouched_.pop_back();
+    }
+    Touch(bands_[next]);
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      free_.push_back(next);
     }
     changed_.notify_all();
   }

@@ -33,7 +33,8 @@ class TBandShrinker final : public TRowReceiver {
 
   // The next picture is turned this way; its upright rows go to the sink
   // when there is one (see TRowShrinker::Begin), on the worker's thread for
-  // an unturned picture.
+  // an unturned picture. The worker starts here, so that it is running by
+  // the first band.
   void Start(TTurn turn, TUprightRowSink* sink = nullptr);
 
   // Four bytes a pixel let the halving loops run as vector instructions.
@@ -71,7 +72,8 @@ class TBandShrinker final : public TRowReceiver {
   std::condition_variable changed_;
   std::deque<size_t> filled_;  // bands for the worker, in order
   std::deque<size_t> free_;    // bands for the decoder
-  std::vector<size_t> untouched_;  // new bands, for the worker to touch first
+  std::vector<size_t> untouched_;  // new bands, touched by whoever takes them
+  bool begun_ = false;             // the bands are ready for this picture
   bool stop_ = false;
   std::exception_ptr workerError_;
   std::thread worker_;
