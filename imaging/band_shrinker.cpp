@@ -31,23 +31,28 @@ void TBandShrinker::Start(TTurn turn, TUprightRowSink* sink) {
   worker_ = std::thread(&TBandShrinker::Work, this);
 }
 
-void TBandShrinker::Touch(TBand& band) {
-  std::memset(band.bytes.get(), 0, band.capacity);
+void TBandShrinker::Touch(TBand& band) const {
+  std::memset(band.bytes, 0, bandCapacity_);
   band.touched = true;
 }
 
 void TBandShrinker::Begin(int32_t width, int32_t height) {
   shrinker_.Begin(width, height, turn_, sink_);
   const size_t rowBytes = 4 * static_cast<size_t>(width);
+  const size_t bandBytes = rowBytes * kBandRows;
   bands_.resize(withWorker_ ? kBandsWithWorker : 1);
-  for (TBand& band : bands_) {
-    if (band.capacity < rowBytes * kBandRows) {
-      band.bytes.reset(new uint8_t[rowBytes * kBandRows]);
-      band.capacity = rowBytes * kBandRows;
-      band.touched = false;
+  if (bandCapacity_ < bandBytes) {
+    memory_.reset();  // the old block goes first
+    memory_.reset(new uint8_t[bandBytes * bands_.size()]);
+    bandCapacity_ = bandBytes;
+    for (size_t i = 0; i < bands_.size(); ++i) {
+      bands_[i].bytes = memory_.get() + bandBytes * i;
+      bands_[i].touched = false;
     }
+  }
+  for (TBand& band : bands_) {
     band.rows.resize(kBandRows);
-    for (size_t i = 0; i < kBandRows; ++i) band.rows[i] = band.bytes.get() + rowBytes * i;
+    for (size_t i = 0; i < kBandRows; ++i) band.rows[i] = band.bytes + rowBytes * i;
   }
   // The first touch of new memory costs more than filling it: only the
   // first band is touched here, the others by the worker while the decoder
