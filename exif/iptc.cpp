@@ -12,14 +12,8 @@ namespace shrinkwell {
 
 namespace {
 
-TTagEntry Row(uint16_t record, uint16_t dataset, const char* name, const char* label, int32_t size) {
-  TTagEntry row;
-  row.iptcRecord = record;
-  row.tag = dataset;
-  row.name = name;
-  row.description = label;
-  row.size = size;
-  return row;
+constexpr TTagRow Row(uint16_t record, uint16_t dataset, const char* name, const char* label, int32_t size) {
+  return TTagRow{dataset, name, label, "", "", nullptr, record, size};
 }
 
 const char kSignature[] = "Photoshop 3.0";
@@ -33,9 +27,7 @@ bool IsListDataset(uint16_t dataset) { return dataset == 20 || dataset == 25; }
 
 bool IsSplitByte(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
-}  // namespace
-
-const TTagEntry IptcTagTable[kIptcTableRows] = {
+constexpr TTagRow kIptcRows[] = {
     Row(2, 0, "SKIP", "Record Version", 64),
     Row(2, 3, "ObjectType", "Object Type Ref", 67),
     Row(2, 4, "ObjectAttr", "Object Attribute Ref", 67),
@@ -86,6 +78,10 @@ const TTagEntry IptcTagTable[kIptcTableRows] = {
     Row(2, 135, "LangID", "Language ID", 3),
     Row(8, 10, "Subfile", "Subfile", 2),
 };
+
+}  // namespace
+
+const TTagTable<const TTagEntry, kIptcTableRows> IptcTagTable(kIptcRows);
 
 int IptcTableIndexByName(const std::string& name) {
   const std::string wanted = LowerText(name);

@@ -19,7 +19,7 @@ constexpr int kIptcTableRows = 49;
 // Dataset number, record, search name, label and maximum length of every
 // known dataset. Row 0 is the record-version dataset, named "SKIP": it is
 // never stored.
-extern const TTagEntry IptcTagTable[kIptcTableRows];
+extern const TTagTable<const TTagEntry, kIptcTableRows> IptcTagTable;
 
 // Reads the dataset whose record number is at 1-based position pos of text
 // and moves pos to the record number of the next one. Data that would run

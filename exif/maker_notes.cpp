@@ -13,22 +13,14 @@ bool keepPlainValue = false;
 namespace {
 
 // A maker table row: the label is the name unless given.
-TTagEntry Row(uint16_t tag, const char* name, const char* label = nullptr, const char* map = "",
-              TagConverter converter = nullptr) {
-  TTagEntry row;
-  row.tag = tag;
-  row.name = name;
-  row.description = label ? label : name;
-  row.valueMap = map;
-  row.converter = converter;
-  return row;
+constexpr TTagRow Row(uint16_t tag, const char* name, const char* label = nullptr, const char* map = "",
+                      TagConverter converter = nullptr) {
+  return TTagRow{tag, name, label ? label : name, map, "", converter, 0, 0};
 }
 
-TTagEntry Mapped(uint16_t tag, const char* name, const char* map) { return Row(tag, name, nullptr, map); }
+constexpr TTagRow Mapped(uint16_t tag, const char* name, const char* map) { return Row(tag, name, nullptr, map); }
 
-}  // namespace
-
-const TTagEntry NikonOldTable[] = {
+constexpr TTagRow kNikonOldRows[] = {
     Row(0x0002, "FamilyID"),
     // The missing comma after "SXGA Fine" is the table as cameras are known by.
     Mapped(0x0003, "Quality",
@@ -46,7 +38,7 @@ const TTagEntry NikonOldTable[] = {
     Row(0x0F00, "Skip"),
 };
 
-const TTagEntry NikonTable[] = {
+constexpr TTagRow kNikonRows[] = {
     Row(0x0001, "FamilyID", "Family ID"),
     Row(0x0002, "ISOSpeed", "ISO Speed"),
     Row(0x0003, "ColorMode", "Color Mode"),
@@ -77,7 +69,7 @@ const TTagEntry NikonTable[] = {
     Row(0x0F00, "Skip"),
 };
 
-const TTagEntry OlympusTable[] = {
+constexpr TTagRow kOlympusRows[] = {
     Row(0x0200, "SpecialMode"),
     Mapped(0x0201, "JpegQual", "1:SQ,2:HQ,3:SHQ,4:Raw"),
     // "0=Normal" is not an entry of the map: only code 1 has a text.
@@ -114,7 +106,7 @@ const TTagEntry OlympusTable[] = {
     Row(0x1034, "CompressionRatio", "Compression Ratio"),
 };
 
-const TTagEntry CasioTable[] = {
+constexpr TTagRow kCasioRows[] = {
     Mapped(0x0001, "RecordingMode", "1:Single Shutter,2:Panorama,3:Night Scene,4:Portrait,5:Landscape"),
     Mapped(0x0002, "Quality", "1:Economy,2:Normal,3:Fine"),
     Mapped(0x0003, "FocusingMode", "2:Macro,3:Auto Focus,4:Manual Focus,5:Infinity"),
@@ -143,7 +135,7 @@ const TTagEntry CasioTable[] = {
     Row(0x001A, "Skip"),
 };
 
-const TTagEntry CasioQvcTable[] = {
+constexpr TTagRow kCasioQvcRows[] = {
     Row(0x0002, "ThumbnailDimensions", "Thumbnail Dimensions"),
     Row(0x0003, "ThumbnailSize", "Thumbnail Size"),
     Row(0x0004, "ThumbnailOffset", "Thumbnail OffSet"),
@@ -192,7 +184,7 @@ const TTagEntry CasioQvcTable[] = {
     Row(0x301B, "Skip"),
 };
 
-const TTagEntry FujiTable[] = {
+constexpr TTagRow kFujiRows[] = {
     Row(0x0000, "Version"),
     Row(0x1000, "Quality"),
     Mapped(0x1001, "Sharpness", "1:Soft,2:Soft,3:Normal,4:Hard,5:Hard"),
@@ -217,7 +209,7 @@ const TTagEntry FujiTable[] = {
     Mapped(0x1302, "AEWarning", "0:AE good,1:Over exposure"),
 };
 
-const TTagEntry CanonTable[] = {
+constexpr TTagRow kCanonRows[] = {
     Row(0x0000, "Skip"),
     Row(0x0001, "ExposureInfo1", nullptr, "", CanonCameraSettingsText),
     Row(0x0002, "Skip"),
@@ -236,7 +228,7 @@ const TTagEntry CanonTable[] = {
     Row(0x0010, "Skip"),
 };
 
-const TTagEntry SeikoTable[] = {
+constexpr TTagRow kSeikoRows[] = {
     Row(0x0200, "Special Mode"),
     Row(0x0201, "JpegQuality"),
     Row(0x0202, "Macro"),
@@ -251,7 +243,7 @@ const TTagEntry SeikoTable[] = {
     Row(0x0F00, "skip"),
 };
 
-const TTagEntry SanyoTable[] = {
+constexpr TTagRow kSanyoRows[] = {
     Row(0x0200, "Special Mode"),
     Row(0x0201, "JpegQuality"),
     Row(0x0202, "Macro"),
@@ -260,10 +252,23 @@ const TTagEntry SanyoTable[] = {
     Row(0x0F00, "DataDump"),
 };
 
-const TTagEntry MinoltaTable[] = {
+constexpr TTagRow kMinoltaRows[] = {
     Row(0x0000, "ModelID"),
     Row(0x0E00, "PIMdata"),
 };
+
+}  // namespace
+
+const TTagTable<const TTagEntry, kNikonOldTableRows> NikonOldTable(kNikonOldRows);
+const TTagTable<const TTagEntry, kNikonTableRows> NikonTable(kNikonRows);
+const TTagTable<const TTagEntry, kOlympusTableRows> OlympusTable(kOlympusRows);
+const TTagTable<const TTagEntry, kCasioTableRows> CasioTable(kCasioRows);
+const TTagTable<const TTagEntry, kCasioQvcTableRows> CasioQvcTable(kCasioQvcRows);
+const TTagTable<const TTagEntry, kFujiTableRows> FujiTable(kFujiRows);
+const TTagTable<const TTagEntry, kCanonTableRows> CanonTable(kCanonRows);
+const TTagTable<const TTagEntry, kSeikoTableRows> SeikoTable(kSeikoRows);
+const TTagTable<const TTagEntry, kSanyoTableRows> SanyoTable(kSanyoRows);
+const TTagTable<const TTagEntry, kMinoltaTableRows> MinoltaTable(kMinoltaRows);
 
 // ---------------------------------------------------------------------------
 // Recognising the maker

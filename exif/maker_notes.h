@@ -44,16 +44,16 @@ constexpr int kSeikoTableRows = 12;
 constexpr int kSanyoTableRows = 6;
 constexpr int kMinoltaTableRows = 2;
 
-extern const TTagEntry NikonOldTable[kNikonOldTableRows];
-extern const TTagEntry NikonTable[kNikonTableRows];
-extern const TTagEntry OlympusTable[kOlympusTableRows];
-extern const TTagEntry CasioTable[kCasioTableRows];
-extern const TTagEntry CasioQvcTable[kCasioQvcTableRows];
-extern const TTagEntry FujiTable[kFujiTableRows];
-extern const TTagEntry CanonTable[kCanonTableRows];
-extern const TTagEntry SeikoTable[kSeikoTableRows];
-extern const TTagEntry SanyoTable[kSanyoTableRows];
-extern const TTagEntry MinoltaTable[kMinoltaTableRows];
+extern const TTagTable<const TTagEntry, kNikonOldTableRows> NikonOldTable;
+extern const TTagTable<const TTagEntry, kNikonTableRows> NikonTable;
+extern const TTagTable<const TTagEntry, kOlympusTableRows> OlympusTable;
+extern const TTagTable<const TTagEntry, kCasioTableRows> CasioTable;
+extern const TTagTable<const TTagEntry, kCasioQvcTableRows> CasioQvcTable;
+extern const TTagTable<const TTagEntry, kFujiTableRows> FujiTable;
+extern const TTagTable<const TTagEntry, kCanonTableRows> CanonTable;
+extern const TTagTable<const TTagEntry, kSeikoTableRows> SeikoTable;
+extern const TTagTable<const TTagEntry, kSanyoTableRows> SanyoTable;
+extern const TTagTable<const TTagEntry, kMinoltaTableRows> MinoltaTable;
 
 // Converters of maker tags.
 std::string NikonColorModeText(const std::string& text);

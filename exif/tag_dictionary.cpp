@@ -11,16 +11,9 @@ namespace shrinkwell {
 
 namespace {
 
-TTagEntry Row(uint16_t tag, const char* name, const char* description = "", const char* valueMap = "",
-              const char* pattern = "", TagConverter converter = nullptr) {
-  TTagEntry row;
-  row.tag = tag;
-  row.name = name;
-  row.description = description;
-  row.valueMap = valueMap;
-  row.formatPattern = pattern;
-  row.converter = converter;
-  return row;
+constexpr TTagRow Row(uint16_t tag, const char* name, const char* description = "", const char* valueMap = "",
+                      const char* pattern = "", TagConverter converter = nullptr) {
+  return TTagRow{tag, name, description, valueMap, pattern, converter, 0, 0};
 }
 
 bool tablesPrepared = false;
@@ -57,9 +50,7 @@ bool IsFloatPattern(const std::string& pattern) {
   return conversions == 1;
 }
 
-}  // namespace
-
-TTagEntry ExifTagTable[kExifTableRows] = {
+constexpr TTagRow kExifRows[] = {
     Row(0x0001, "InteroperabilityIndex"),
     Row(0x0002, "InteroperabilityVersion"),
     Row(0x000B, "ACDComment"),
@@ -313,7 +304,7 @@ TTagEntry ExifTagTable[kExifTableRows] = {
     Row(0, "Unknown"),
 };
 
-TTagEntry GpsTagTable[kGpsTableRows] = {
+constexpr TTagRow kGpsRows[] = {
     Row(0x00, "GPSVersionID"),
     Row(0x01, "GPSLatitudeRef"),
     Row(0x02, "GPSLatitude", "", "", "", GpsPositionText),
@@ -346,6 +337,24 @@ TTagEntry GpsTagTable[kGpsTableRows] = {
     Row(0x1D, "GPSDateStamp"),
     Row(0x1E, "GPSDifferential"),
 };
+
+}  // namespace
+
+TTagTable<TTagEntry, kExifTableRows> ExifTagTable(kExifRows);
+TTagTable<TTagEntry, kGpsTableRows> GpsTagTable(kGpsRows);
+
+TTagEntry EntryOf(const TTagRow& row) {
+  TTagEntry entry;
+  entry.iptcRecord = row.iptcRecord;
+  entry.tag = row.tag;
+  entry.name = row.name;
+  entry.description = row.description;
+  entry.valueMap = row.valueMap;
+  entry.formatPattern = row.formatPattern;
+  entry.size = row.size;
+  entry.converter = row.converter;
+  return entry;
+}
 
 const TTagEntry& UnknownTagEntry() { return ExifTagTable[kExifTableRows - 1]; }
 
@@ -384,8 +393,9 @@ std::string SplitAtCapitals(const std::string& text) {
 TTagEntry LookupTagEntry(uint16_t tag, int directoryKind) {
   TTagEntry result = UnknownTagEntry();
   if (directoryKind == kMainDirectory || directoryKind == kThumbnailDirectory) {
+    const TTagEntry* rows = ExifTagTable;
     for (int i = 0; i < kExifTableRows - 1; ++i)
-      if (ExifTagTable[i].tag == tag) result = ExifTagTable[i];
+      if (rows[i].tag == tag) result = rows[i];
   } else if (directoryKind == kGpsDirectory) {
     for (const TTagEntry& row : GpsTagTable)
       if (row.tag == tag) result = row;
@@ -408,8 +418,9 @@ std::string TableValueMapOf(uint16_t tag, const TTagEntry* table, int lastIndex)
 
 int ExifTableIndexByName(const std::string& name) {
   const std::string wanted = LowerText(name);
+  const TTagEntry* rows = ExifTagTable;
   for (int i = 0; i < kExifTableRows - 1; ++i)
-    if (LowerText(ExifTagTable[i].name) == wanted) return i;
+    if (LowerText(rows[i].name) == wanted) return i;
   return -1;
 }
 

@@ -3,7 +3,10 @@
 // degree sign is the byte 0xB0.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,6 +33,51 @@ struct TTagEntry {
   TagConverter converter = nullptr;
 };
 
+// A table row as the source text holds it: constant data, which costs
+// nothing until the table is used.
+struct TTagRow {
+  uint16_t tag = 0;
+  const char* name = "";
+  const char* description = "";
+  const char* valueMap = "";
+  const char* formatPattern = "";
+  TagConverter converter = nullptr;
+  uint16_t iptcRecord = 0;
+  int32_t size = 0;
+};
+
+TTagEntry EntryOf(const TTagRow& row);
+
+// A process-wide table of N rows, used as the array of TTagEntry it stands
+// for (Entry: TTagEntry, or const TTagEntry for a read-only table). The
+// entries are made from the constant rows on first use, once, whichever
+// thread comes first: a run that reads no metadata, or no maker's note,
+// never builds the tables it does not need.
+template <typename Entry, size_t N>
+class TTagTable {
+ public:
+  explicit constexpr TTagTable(const TTagRow (&rows)[N]) : rows_(rows) {}
+  TTagTable(const TTagTable&) = delete;
+  TTagTable& operator=(const TTagTable&) = delete;
+
+  operator Entry*() const { return Entries(); }
+  Entry* begin() const { return Entries(); }
+  Entry* end() const { return Entries() + N; }
+
+ private:
+  Entry* Entries() const {
+    std::call_once(built_, [this] {
+      entries_ = std::make_unique<TTagEntry[]>(N);
+      for (size_t i = 0; i < N; ++i) entries_[i] = EntryOf(rows_[i]);
+    });
+    return entries_.get();
+  }
+
+  const TTagRow (&rows_)[N];
+  mutable std::once_flag built_;
+  mutable std::unique_ptr<TTagEntry[]> entries_;
+};
+
 // TIFF field types.
 enum : uint16_t {
   kTypeByte = 1, kTypeAscii = 2, kTypeShort = 3, kTypeLong = 4, kTypeRational = 5,
@@ -47,8 +95,8 @@ constexpr int kExifTableRows = 251;  // 250 tags and the closing "Unknown" row
 constexpr int kGpsTableRows = 31;
 
 // Process-wide tables; only PrepareTagTables writes them (their labels).
-extern TTagEntry ExifTagTable[kExifTableRows];
-extern TTagEntry GpsTagTable[kGpsTableRows];
+extern TTagTable<TTagEntry, kExifTableRows> ExifTagTable;
+extern TTagTable<TTagEntry, kGpsTableRows> GpsTagTable;
 // The closing row of ExifTagTable: tag 0, name "Unknown".
 const TTagEntry& UnknownTagEntry();
 
