@@ -1,7 +1,8 @@
 #include "band_shrinker.h"
 
-#include <cstring>
 #include <utility>
+
+#include "pixel_memory.h"
 
 namespace shrinkwell {
 
@@ -32,12 +33,16 @@ void TBandShrinker::Start(TTurn turn, TUprightRowSink* sink) {
 }
 
 void TBandShrinker::Touch(TBand& band) const {
-  std::memset(band.bytes, 0, bandCapacity_);
+  PrefaultMemory(band.bytes, bandCapacity_);
   band.touched = true;
 }
 
 void TBandShrinker::Begin(int32_t width, int32_t height) {
-  shrinker_.Begin(width, height, turn_, sink_);
+  // With a worker, the shrinker and the sink get ready on its thread while
+  // the decoder makes its first band.
+  if (!withWorker_) shrinker_.Begin(width, height, turn_, sink_);
+  width_ = width;
+  height_ = height;
   const size_t rowBytes = 4 * static_cast<size_t>(width);
   const size_t bandBytes = rowBytes * kBandRows;
   bands_.resize(withWorker_ ? kBandsWithWorker : 1);
@@ -126,6 +131,11 @@ void TBandShrinker::Work() {
       free_.push_back(next);
     }
     changed_.notify_all();
+  }
+  try {
+    shrinker_.Begin(width_, height_, turn_, sink_);
+  } catch (...) {
+    workerError_ = std::current_exception();
   }
   for (;;) {
     size_t next;

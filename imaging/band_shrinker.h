@@ -48,21 +48,26 @@ class TBandShrinker final : public TRowReceiver {
   // out here.
   std::unique_ptr<TBitmap> Finish();
 
+  // Waits until the worker is done with the bands handed over and ends it;
+  // Finish does this first. Whoever abandons a picture whose decoding failed
+  // calls it before the sink or the decoder's picture goes.
+  void StopWorker();
+
  private:
   struct TBand {
     uint8_t* bytes = nullptr;  // its part of memory_
-    bool touched = false;  // its pages are in memory, zeroed
+    bool touched = false;  // its pages are in memory
     std::vector<uint8_t*> rows;
     int32_t count = 0;
   };
   void Touch(TBand& band) const;
   void Work();
-  void StopWorker();
 
   const bool withWorker_;
   TTurn turn_ = TTurn::None;
   TUprightRowSink* sink_ = nullptr;
   TRowShrinker shrinker_;
+  int32_t width_ = 0, height_ = 0;  // of the picture begun
   std::vector<TBand> bands_;
   // All bands in one block, kept from picture to picture: one mapping to
   // make and give back, not one a band (giving one back costs 50 us here).

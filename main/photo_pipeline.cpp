@@ -243,6 +243,12 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   // Halved twice, turned and encoded while it is decoded: neither the
   // full-size picture nor, unturned, the quarter-size one ever exists.
   bands_.Start(turn, &encoder_);
+  // However the preparation ends, the halving thread is done with this
+  // photo before its picture goes: the sink reads the picture's options.
+  struct TWorkerStopped {
+    TBandShrinker& bands;
+    ~TWorkerStopped() { bands.StopWorker(); }
+  } workerStopped{bands_};
   encoder_.Follow(*jpeg);
   std::optional<TRemovedCopy> copy;
   std::future<void> decodeEnded;  // before the copy goes, waited for

