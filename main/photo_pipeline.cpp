@@ -224,6 +224,10 @@ void TPhotoPipeline::TCopyEncoder::Begin(int32_t width, int32_t height) {
 
 TPhotoPipeline::TPhotoPipeline(bool halvingThread) : bands_(halvingThread) {}
 
+void TPhotoPipeline::Settle() {
+  if (closing_.valid()) closing_.wait();
+}
+
 TPhotoOutcome TPhotoPipeline::Process(const std::u16string& source, const std::u16string& output) {
   TPreparedPhoto photo = Prepare(source, output);
   return Store(photo, source, output);

@@ -55,6 +55,10 @@ class TPhotoPipeline {
   // uses it).
   explicit TPhotoPipeline(bool halvingThread);
 
+  // Waits for what still works for the last photo beside the caller: the
+  // closing of its removed scratch copy.
+  void Settle();
+
   // For the benchmark, which times the stages of the program's own sequence.
   void SetStageObserver(StageObserver observer) { observer_ = std::move(observer); }
 
