@@ -1,5 +1,6 @@
 #include "band_shrinker.h"
 
+#include <system_error>
 #include <utility>
 
 #include "pixel_memory.h"
@@ -14,22 +15,46 @@ constexpr size_t kBandsWithWorker = 4;
 
 }  // namespace
 
-TBandShrinker::~TBandShrinker() { StopWorker(); }
+TBandShrinker::TBandShrinker(bool withWorker) : withWorker_(withWorker) {
+  if (!withWorker_) return;
+  // Started with the pipeline, the worker is running long before the first
+  // band: a new thread takes 0.1 to 1 ms to run on this machine.
+  try {
+    worker_ = std::thread(&TBandShrinker::Work, this);
+  } catch (const std::system_error&) {
+    withWorker_ = false;  // no thread to be had: everything on the decoder's
+  }
+}
+
+TBandShrinker::~TBandShrinker() {
+  if (!worker_.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    begun_ = false;
+    filled_.clear();
+    quit_ = true;
+  }
+  changed_.notify_all();
+  worker_.join();
+}
 
 void TBandShrinker::Start(TTurn turn, TUprightRowSink* sink) {
-  StopWorker();  // of a picture whose decoding failed
+  Abandon();  // a picture whose decoding failed
   turn_ = turn;
   sink_ = sink;
+}
+
+void TBandShrinker::Abandon() {
   if (!withWorker_) return;
-  // A new thread takes 0.1 to 1 ms to run here: started now, it mostly is
-  // by the time the decoder has read the headers.
+  std::unique_lock<std::mutex> lock(mutex_);
+  // No turn or touch starts after this; the one under way ends first.
+  begun_ = false;
   filled_.clear();
+  changed_.wait(lock, [this] { return !busy_ && touching_ == 0; });
   free_.clear();
   untouched_.clear();
-  begun_ = false;
-  stop_ = false;
-  workerError_ = nullptr;
-  worker_ = std::thread(&TBandShrinker::Work, this);
+  prepared_ = false;
+  error_ = nullptr;
 }
 
 void TBandShrinker::Touch(TBand& band) const {
@@ -38,14 +63,15 @@ void TBandShrinker::Touch(TBand& band) const {
 }
 
 void TBandShrinker::Begin(int32_t width, int32_t height) {
-  // With a worker, the shrinker and the sink get ready on its thread while
-  // the decoder makes its first band.
+  // With a worker, the shrinker and the sink get ready in the first turn,
+  // mostly the worker's, while the decoder makes its first band.
   if (!withWorker_) shrinker_.Begin(width, height, turn_, sink_);
   width_ = width;
   height_ = height;
   const size_t rowBytes = 4 * static_cast<size_t>(width);
   const size_t bandBytes = rowBytes * kBandRows;
   bands_.resize(withWorker_ ? kBandsWithWorker : 1);
+  // No band is touched now: the last picture was finished or abandoned.
   if (bandCapacity_ < bandBytes) {
     memory_.reset();  // the old block goes first
     memory_.reset(new uint8_t[bandBytes * bands_.size()]);
@@ -78,20 +104,64 @@ void TBandShrinker::Begin(int32_t width, int32_t height) {
   changed_.notify_all();
 }
 
+bool TBandShrinker::TurnWaiting() const { return !busy_ && (!prepared_ || !filled_.empty()); }
+
+void TBandShrinker::TakeTurn(std::unique_lock<std::mutex>& lock) {
+  busy_ = true;
+  const bool prepare = !prepared_;
+  size_t band = 0;
+  if (!prepare) {
+    band = filled_.front();
+    filled_.pop_front();
+  }
+  lock.unlock();
+  // After an error the bands are only passed back, so that the decoder
+  // never waits forever.
+  if (!error_) {
+    try {
+      if (prepare) {
+        shrinker_.Begin(width_, height_, turn_, sink_);
+      } else {
+        shrinker_.TakeRows(bands_[band].rows.data(), bands_[band].count);
+      }
+    } catch (...) {
+      error_ = std::current_exception();
+    }
+  }
+  lock.lock();
+  if (prepare) {
+    prepared_ = true;
+  } else {
+    free_.push_back(band);
+  }
+  busy_ = false;
+  changed_.notify_all();
+}
+
 uint8_t* const* TBandShrinker::BandToFill(int32_t& capacity) {
   capacity = kBandRows;
-  if (withWorker_) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return !free_.empty() || !untouched_.empty(); });
-    if (free_.empty()) {
+  if (!withWorker_) return bands_[0].rows.data();
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (!free_.empty()) {
+      lent_ = free_.front();
+      free_.pop_front();
+      break;
+    }
+    if (!untouched_.empty()) {
       // A worker slow to start must not hold up the decoder.
       lent_ = untouched_.back();
       untouched_.pop_back();
       lock.unlock();
       Touch(bands_[lent_]);
+      break;
+    }
+    // Every band is filled and the worker is not at one: it has not woken,
+    // or its core is taken. The decoder takes the turn rather than wait.
+    if (TurnWaiting()) {
+      TakeTurn(lock);
     } else {
-      lent_ = free_.front();
-      free_.pop_front();
+      changed_.wait(lock);
     }
   }
   return bands_[lent_].rows.data();
@@ -112,70 +182,50 @@ void TBandShrinker::BandFilled(int32_t count) {
 }
 
 void TBandShrinker::Work() {
-  {
-    std::unique_lock<std::mutex> lock(mutex_);
-    changed_.wait(lock, [this] { return stop_ || begun_; });
-    if (!begun_) return;  // the decoding failed before its first row
-  }
+  std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
-    size_t next;
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      if (untouched_.empty()) break;
-      next = untouched_.back();
+    changed_.wait(lock, [this] { return quit_ || (begun_ && (!untouched_.empty() || TurnWaiting())); });
+    if (quit_) return;
+    if (!untouched_.empty()) {
+      const size_t next = untouched_.back();
       untouched_.pop_back();
-    }
-    Touch(bands_[next]);
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
+      ++touching_;
+      lock.unlock();
+      Touch(bands_[next]);
+      lock.lock();
+      --touching_;
       free_.push_back(next);
+      changed_.notify_all();
+    } else {
+      TakeTurn(lock);
     }
-    changed_.notify_all();
   }
-  try {
-    shrinker_.Begin(width_, height_, turn_, sink_);
-  } catch (...) {
-    workerError_ = std::current_exception();
-  }
-  for (;;) {
-    size_t next;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return stop_ || !filled_.empty(); });
-      if (filled_.empty()) return;  // stopped, and nothing left to do
-      next = filled_.front();
-      filled_.pop_front();
-    }
-    // After an error the bands are only passed back, so that the decoder
-    // never waits forever.
-    if (!workerError_) {
-      try {
-        shrinker_.TakeRows(bands_[next].rows.data(), bands_[next].count);
-      } catch (...) {
-        workerError_ = std::current_exception();
-      }
-    }
-    {
-      const std::lock_guard<std::mutex> lock(mutex_);
-      free_.push_back(next);
-    }
-    changed_.notify_all();
-  }
-}
-
-void TBandShrinker::StopWorker() {
-  if (!worker_.joinable()) return;
-  {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    stop_ = true;
-  }
-  changed_.notify_all();
-  worker_.join();  // after the bands handed over are done
 }
 
 std::unique_ptr<TBitmap> TBandShrinker::Finish() {
-  StopWorker();
-  if (workerError_) std::rethrow_exception(std::exchange(workerError_, nullptr));
+  if (withWorker_) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (begun_) {
+      // The bands still handed over are halved by whoever is free first:
+      // the decoder does not wait for a worker that is away.
+      for (;;) {
+        if (TurnWaiting()) {
+          TakeTurn(lock);
+        } else if (busy_ || touching_ > 0) {
+          changed_.wait(lock);
+        } else {
+          break;
+        }
+      }
+      begun_ = false;
+    }
+    free_.clear();
+    untouched_.clear();
+    prepared_ = false;
+    const std::exception_ptr error = std::exchange(error_, nullptr);
+    lock.unlock();
+    if (error) std::rethrow_exception(error);
+  }
   return shrinker_.Finish();
 }
 

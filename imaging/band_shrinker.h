@@ -25,16 +25,17 @@ class TBandShrinker final : public TRowReceiver {
   // few enough that bands stay in the cache.
   static constexpr int32_t kBandRows = 16;
 
-  // withWorker: halve on a second thread (when a second core is free).
-  explicit TBandShrinker(bool withWorker) : withWorker_(withWorker) {}
+  // withWorker: halve on a second thread (when a second core is free),
+  // which lives as long as this object and rests between pictures.
+  explicit TBandShrinker(bool withWorker);
   ~TBandShrinker() override;
   TBandShrinker(const TBandShrinker&) = delete;
   TBandShrinker& operator=(const TBandShrinker&) = delete;
 
   // The next picture is turned this way; its upright rows go to the sink
-  // when there is one (see TRowShrinker::Begin), on the worker's thread for
-  // an unturned picture. The worker starts here, so that it is running by
-  // the first band.
+  // when there is one (see TRowShrinker::Begin), for an unturned picture on
+  // the thread that halves the band: mostly the worker's, the decoder's
+  // when the worker is away. Bands are halved one at a time, in order.
   void Start(TTurn turn, TUprightRowSink* sink = nullptr);
 
   // Four bytes a pixel let the halving loops run as vector instructions.
@@ -48,10 +49,10 @@ class TBandShrinker final : public TRowReceiver {
   // out here.
   std::unique_ptr<TBitmap> Finish();
 
-  // Waits until the worker is done with the bands handed over and ends it;
-  // Finish does this first. Whoever abandons a picture whose decoding failed
-  // calls it before the sink or the decoder's picture goes.
-  void StopWorker();
+  // Drops the bands of a picture whose decoding failed, once the worker is
+  // done with the one under way. Whoever abandons the picture calls it
+  // before the sink or the decoder's picture goes; Start calls it too.
+  void Abandon();
 
  private:
   struct TBand {
@@ -62,8 +63,12 @@ class TBandShrinker final : public TRowReceiver {
   };
   void Touch(TBand& band) const;
   void Work();
+  // A turn is the shrinker's next step: getting ready for the picture, then
+  // each band handed over, in order. Both with the mutex held.
+  bool TurnWaiting() const;
+  void TakeTurn(std::unique_lock<std::mutex>& lock);
 
-  const bool withWorker_;
+  bool withWorker_;
   TTurn turn_ = TTurn::None;
   TUprightRowSink* sink_ = nullptr;
   TRowShrinker shrinker_;
@@ -78,12 +83,15 @@ class TBandShrinker final : public TRowReceiver {
   // Between the decoder and the worker.
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<size_t> filled_;  // bands for the worker, in order
+  std::deque<size_t> filled_;  // bands to halve, in order
   std::deque<size_t> free_;    // bands for the decoder
   std::vector<size_t> untouched_;  // new bands, touched by whoever takes them
-  bool begun_ = false;             // the bands are ready for this picture
-  bool stop_ = false;
-  std::exception_ptr workerError_;
+  bool begun_ = false;     // the bands are ready for this picture
+  bool prepared_ = false;  // the shrinker has begun this picture
+  bool busy_ = false;      // a turn is under way
+  int touching_ = 0;       // bands the worker is touching
+  bool quit_ = false;
+  std::exception_ptr error_;  // of a turn: the shrinker's or the sink's
   std::thread worker_;
 };
 

@@ -249,10 +249,10 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   bands_.Start(turn, &encoder_);
   // However the preparation ends, the halving thread is done with this
   // photo before its picture goes: the sink reads the picture's options.
-  struct TWorkerStopped {
+  struct TWorkerDone {
     TBandShrinker& bands;
-    ~TWorkerStopped() { bands.StopWorker(); }
-  } workerStopped{bands_};
+    ~TWorkerDone() { bands.Abandon(); }
+  } workerDone{bands_};
   encoder_.Follow(*jpeg);
   std::optional<TRemovedCopy> copy;
   std::future<void> decodeEnded;  // before the copy goes, waited for
