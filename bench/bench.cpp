@@ -140,8 +140,7 @@ class TRounds {
       : p_(p), program_(program), vips_(vips), work_(work),
         size_(std::to_string(p.width / 4) + "x" + std::to_string(p.height / 4)) {}
 
-  // Runs one round; returns its ratio.
-  double Round() {
+  void Round() {
     djpeg_.push_back(RunChild({"djpeg", "-dct", "float", "-outfile", "/dev/null", p_.path}, work_).seconds);
     std::filesystem::remove(p_.Output());
     const ChildRun run = RunChild({program_, p_.path}, work_);
@@ -158,7 +157,6 @@ class TRounds {
       vipsRatios_.push_back(thumbnail_.back() / djpeg_.back());
     }
     std::filesystem::remove(p_.Output());
-    return ratios_.back();
   }
 
   Timing Result() const {
@@ -257,10 +255,8 @@ int main(int argc, char** argv) {
               " encode: what is left of the encoding once the last row is in)\n\n");
 
   // All five sizes in every round, so that the host's drift from second to
-  // second weighs on each alike; each size's distance from 12 MP is taken
-  // within the round, then the median over the rounds. Four times the
-  // rounds of the other tables: a median of 11 drifts as far as the 0.05
-  // the target allows.
+  // second weighs on each alike, and four times the rounds of the other
+  // tables: a median of 11 drifted as far as the 0.05 the target allows.
   std::printf("%-12s %8s %8s %6s %12s %8s\n", "scaling", "djpeg ms", "prog ms", "ratio", "- 12 MP's", "peak MiB");
   const std::pair<int, int> sizes[] = {{2000, 1500}, {3000, 2000}, {4000, 3000}, {6000, 4000}, {8000, 6000}};
   constexpr size_t kTwelve = 2;  // the 12 MP row, the one the others are measured against
@@ -272,16 +268,14 @@ int main(int argc, char** argv) {
   }
   std::vector<TRounds> rounds;
   for (const Photo& p : scaled) rounds.emplace_back(p, program, false, work);
-  std::vector<std::vector<double>> distances(scaled.size());
   for (int r = 0; r < 4 * kRuns; ++r) {
-    std::vector<double> ratio(scaled.size());
-    for (size_t i = 0; i < scaled.size(); ++i) ratio[i] = rounds[i].Round();
-    for (size_t i = 0; i < scaled.size(); ++i) distances[i].push_back(ratio[i] - ratio[kTwelve]);
+    for (TRounds& size : rounds) size.Round();
   }
+  const double twelve = rounds[kTwelve].Result().ratio;
   for (size_t i = 0; i < scaled.size(); ++i) {
     const Timing t = rounds[i].Result();
     std::printf("%-12s %8.1f %8.1f %6.2f %+12.2f %8.1f\n", scaled[i].label.c_str(), 1e3 * t.djpeg, 1e3 * t.program,
-                t.ratio, Median(distances[i]), static_cast<double>(t.peakKiB) / 1024.0);
+                t.ratio, t.ratio - twelve, static_cast<double>(t.peakKiB) / 1024.0);
     std::filesystem::remove(scaled[i].path);
   }
 
