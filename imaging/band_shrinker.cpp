@@ -4,7 +4,6 @@
 #include <utility>
 
 #include "pixel_memory.h"
-#include "system.h"
 
 namespace shrinkwell {
 
@@ -91,7 +90,6 @@ void TBandShrinker::Begin(int32_t width, int32_t height) {
   // fills that one, or by the decoder when the worker has not got to them.
   if (!bands_[0].touched) Touch(bands_[0]);
   if (!withWorker_) return;
-  decoderProcessor_.store(CurrentProcessor(), std::memory_order_relaxed);
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     for (size_t i = 0; i < bands_.size(); ++i) {
@@ -176,7 +174,6 @@ void TBandShrinker::BandFilled(int32_t count) {
     return;
   }
   band.count = count;
-  decoderProcessor_.store(CurrentProcessor(), std::memory_order_relaxed);
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     filled_.push_back(lent_);
@@ -185,23 +182,10 @@ void TBandShrinker::BandFilled(int32_t count) {
 }
 
 void TBandShrinker::Work() {
-  int avoided = -2;  // the decoder's processor this thread keeps off
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return quit_ || (begun_ && (!untouched_.empty() || TurnWaiting())); });
     if (quit_) return;
-    // Woken onto the decoder's processor while another one idles, as a
-    // virtual machine's scheduler often does, this thread would take the
-    // decoder's time instead of running beside it (3 MP photos took 8 %
-    // longer). So it keeps off the processor the decoder was last seen on.
-    const int decoder = decoderProcessor_.load(std::memory_order_relaxed);
-    if (decoder != avoided) {
-      avoided = decoder;
-      lock.unlock();
-      AvoidProcessor(decoder);
-      lock.lock();
-      continue;  // what was waiting may have been taken meanwhile
-    }
     if (!untouched_.empty()) {
       const size_t next = untouched_.back();
       untouched_.pop_back();

@@ -4,7 +4,6 @@
 // while the decoder fills the next; the bytes are the same either way.
 #pragma once
 
-#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -93,7 +92,6 @@ class TBandShrinker final : public TRowReceiver {
   int touching_ = 0;       // bands the worker is touching
   bool quit_ = false;
   std::exception_ptr error_;  // of a turn: the shrinker's or the sink's
-  std::atomic<int> decoderProcessor_{-1};  // where the decoder last ran
   std::thread worker_;
 };
 

@@ -1,6 +1,5 @@
 #include "system.h"
 
-#include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -60,20 +59,6 @@ int AvailableProcessors() {
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
   const int count = CPU_COUNT(&set);
   return count > 0 ? count : 1;
-}
-
-int CurrentProcessor() { return sched_getcpu(); }
-
-void AvoidProcessor(int processor) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  // The main thread's processors are the process's: only other threads are
-  // ever kept off one.
-  if (sched_getaffinity(getpid(), sizeof set, &set) != 0) return;
-  if (processor >= 0 && processor < CPU_SETSIZE && CPU_ISSET(processor, &set) && CPU_COUNT(&set) >= 2) {
-    CPU_CLR(processor, &set);
-  }
-  pthread_setaffinity_np(pthread_self(), sizeof set, &set);
 }
 
 TFileFacts FileFactsOf(const std::string& name) {
