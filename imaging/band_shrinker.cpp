@@ -51,10 +51,15 @@ void TBandShrinker::Abandon() {
   begun_ = false;
   filled_.clear();
   changed_.wait(lock, [this] { return !busy_ && touching_ == 0; });
+  EndPicture();
+}
+
+std::exception_ptr TBandShrinker::EndPicture() {
+  begun_ = false;
   free_.clear();
   untouched_.clear();
   prepared_ = false;
-  error_ = nullptr;
+  return std::exchange(error_, nullptr);
 }
 
 void TBandShrinker::Touch(TBand& band) const {
@@ -217,12 +222,8 @@ std::unique_ptr<TBitmap> TBandShrinker::Finish() {
           break;
         }
       }
-      begun_ = false;
     }
-    free_.clear();
-    untouched_.clear();
-    prepared_ = false;
-    const std::exception_ptr error = std::exchange(error_, nullptr);
+    const std::exception_ptr error = EndPicture();
     lock.unlock();
     if (error) std::rethrow_exception(error);
   }

@@ -67,6 +67,9 @@ class TBandShrinker final : public TRowReceiver {
   // each band handed over, in order. Both with the mutex held.
   bool TurnWaiting() const;
   void TakeTurn(std::unique_lock<std::mutex>& lock);
+  // With the mutex held, once no turn or touch is under way: the bands rest
+  // until the next Begin. Returns the error of a turn, if there was one.
+  std::exception_ptr EndPicture();
 
   bool withWorker_;
   TTurn turn_ = TTurn::None;
