@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "pixel_memory.h"
+#include "system.h"
 
 namespace shrinkwell {
 
@@ -95,8 +96,10 @@ void TBandShrinker::Begin(int32_t width, int32_t height) {
   // fills that one, or by the decoder when the worker has not got to them.
   if (!bands_[0].touched) Touch(bands_[0]);
   if (!withWorker_) return;
+  decoderProcessor_.store(CurrentProcessor(), std::memory_order_relaxed);
   {
     const std::lock_guard<std::mutex> lock(mutex_);
+    ++pictures_;
     for (size_t i = 0; i < bands_.size(); ++i) {
       if (bands_[i].touched) {
         free_.push_back(i);
@@ -179,6 +182,7 @@ void TBandShrinker::BandFilled(int32_t count) {
     return;
   }
   band.count = count;
+  decoderProcessor_.store(CurrentProcessor(), std::memory_order_relaxed);
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     filled_.push_back(lent_);
@@ -187,10 +191,35 @@ void TBandShrinker::BandFilled(int32_t count) {
 }
 
 void TBandShrinker::Work() {
+  uint64_t judged = 0;  // the picture for which the load was last judged
+  bool keepOff = false;  // the decoder's processor
+  int avoided = -1;      // the processor this thread keeps off now
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     changed_.wait(lock, [this] { return quit_ || (begun_ && (!untouched_.empty() || TurnWaiting())); });
     if (quit_) return;
+    // A virtual machine's scheduler often wakes this thread onto the
+    // decoder's processor while the other one idles, taking one its host
+    // has set aside for busy: then it takes the decoder's time instead of
+    // running beside it (3 MP photos took 5 % longer). So while the system
+    // has a processor for every ready thread, it keeps off the decoder's;
+    // when other work needs the rest, kept off it would only queue behind
+    // that work. Judged again for every picture.
+    if (judged != pictures_) {
+      judged = pictures_;
+      lock.unlock();
+      keepOff = ProcessorsForEveryReadyThread();
+      lock.lock();
+      continue;  // what was waiting may have been taken meanwhile
+    }
+    const int avoid = keepOff ? decoderProcessor_.load(std::memory_order_relaxed) : -1;
+    if (avoid != avoided) {
+      avoided = avoid;
+      lock.unlock();
+      AvoidProcessor(avoid);
+      lock.lock();
+      continue;  // what was waiting may have been taken meanwhile
+    }
     if (!untouched_.empty()) {
       const size_t next = untouched_.back();
       untouched_.pop_back();

@@ -4,6 +4,7 @@
 // while the decoder fills the next; the bytes are the same either way.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -95,6 +96,8 @@ class TBandShrinker final : public TRowReceiver {
   int touching_ = 0;       // bands the worker is touching
   bool quit_ = false;
   std::exception_ptr error_;  // of a turn: the shrinker's or the sink's
+  uint64_t pictures_ = 0;  // begun so far
+  std::atomic<int> decoderProcessor_{-1};  // where the decoder last ran
   std::thread worker_;
 };
 

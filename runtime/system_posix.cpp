@@ -1,5 +1,7 @@
 #include "system.h"
 
+#include <fcntl.h>
+#include <pthread.h>
 #include <sched.h>
 #include <sys/stat.h>
 #include <time.h>
@@ -59,6 +61,42 @@ int AvailableProcessors() {
   if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
   const int count = CPU_COUNT(&set);
   return count > 0 ? count : 1;
+}
+
+int CurrentProcessor() { return sched_getcpu(); }
+
+void AvoidProcessor(int processor) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  // The main thread's processors are the process's: only other threads are
+  // ever kept off one.
+  if (sched_getaffinity(getpid(), sizeof set, &set) != 0) return;
+  if (processor >= 0 && processor < CPU_SETSIZE && CPU_ISSET(processor, &set) && CPU_COUNT(&set) >= 2) {
+    CPU_CLR(processor, &set);
+  }
+  pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
+bool ProcessorsForEveryReadyThread() {
+  // The fourth field of /proc/loadavg counts the threads that run or are
+  // ready to, now, on the whole system: "0.20 0.31 0.25 2/345 6789".
+  const int file = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
+  if (file < 0) return false;
+  char text[128];
+  const ssize_t got = ::read(file, text, sizeof text - 1);
+  ::close(file);
+  if (got <= 0) return false;
+  text[got] = '\0';
+  const char* field = text;
+  for (int blanks = 0; blanks < 3 && field != nullptr; ++blanks) {
+    field = std::strchr(field, ' ');
+    if (field != nullptr) ++field;
+  }
+  if (field == nullptr || *field < '0' || *field > '9') return false;
+  const long ready = std::strtol(field, nullptr, 10);
+  static const long online = sysconf(_SC_NPROCESSORS_ONLN);  // read from a file: once
+  // In a process kept to some of the processors the count says nothing.
+  return online > 0 && AvailableProcessors() == online && ready <= online;
 }
 
 TFileFacts FileFactsOf(const std::string& name) {

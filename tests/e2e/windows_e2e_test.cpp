@@ -109,7 +109,8 @@ TEST(WindowsProgram, CorpusPhotosGiveTheLinuxProgramsBytes) {
       std::filesystem::copy_file(entry.path(), onWindows / "photo.jpg");
       const auto expected = RunProgram(kLinuxProgram, {"photo.jpg"}, onLinux.Path());
       const auto run = RunWindows("shrinkwell.exe", {"photo.jpg"}, onWindows.Path());
-      EXPECT_EQ(run.status, expected.status) << entry.path() << "\n" << run.out << run.err;
+      EXPECT_EQ(run.status, expected.status) << entry.path() << "\nWindows:\n"
+                                            << run.out << run.err << "Linux:\n" << expected.out << expected.err;
       const bool stored = std::filesystem::exists(onLinux / "photo+.jpg");
       EXPECT_EQ(std::filesystem::exists(onWindows / "photo+.jpg"), stored) << entry.path();
       if (!stored) continue;

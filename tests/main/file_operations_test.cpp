@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
+#include <thread>
 
 #include "fixtures.h"
+#include "system.h"
 #include "temp_dir.h"
 #include "wide_names.h"
 
@@ -119,4 +123,27 @@ TEST(MoveFileTo, AcrossFileSystemsCopiesAndStillNeverReplaces) {
   EXPECT_TRUE(MoveFileTo(W(local / "2.$$$"), W(other / "moved+.jpg")));
   EXPECT_FALSE(Exists(local / "2.$$$"));
   EXPECT_EQ(fixtures::ReadFile(other / "moved+.jpg"), big);
+}
+
+TEST(AvoidProcessor, KeepsTheThreadOffOneProcessorAndLetsItBack) {
+  if (AvailableProcessors() < 2) GTEST_SKIP() << "needs two processors";
+  std::thread([] {
+    auto allowed = [] {
+      cpu_set_t set;
+      CPU_ZERO(&set);
+      EXPECT_EQ(pthread_getaffinity_np(pthread_self(), sizeof set, &set), 0);
+      return set;
+    };
+    const cpu_set_t all = allowed();
+    const int first = CurrentProcessor();
+    ASSERT_GE(first, 0);
+    AvoidProcessor(first);
+    const cpu_set_t kept = allowed();
+    EXPECT_FALSE(CPU_ISSET(first, &kept));
+    EXPECT_EQ(CPU_COUNT(&kept), CPU_COUNT(&all) - 1);
+    EXPECT_NE(CurrentProcessor(), first);  // moved at once
+    AvoidProcessor(-1);
+    const cpu_set_t back = allowed();
+    EXPECT_TRUE(CPU_EQUAL(&back, &all));
+  }).join();
 }
