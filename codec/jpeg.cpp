@@ -4,7 +4,6 @@
 #include <chrono>
 #include <csetjmp>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -14,18 +13,6 @@
 // jpeglib.h needs size_t and FILE declared first.
 #include <jerror.h>
 #include <jpeglib.h>
-
-#include "pixel_memory.h"
-
-#ifndef _WIN32
-// libjpeg takes its large blocks through these two functions, its interface
-// to the system's memory, which a program may supply (Windows links the
-// library's own). Defined here they can sit in large pages: the
-// coefficients of a progressive photo, tens of megabytes written whole,
-// then cost thousands of page faults fewer.
-extern "C" void* jpeg_get_large(j_common_ptr, size_t size) { return shrinkwell::AllocateWrittenWholeMemory(size); }
-extern "C" void jpeg_free_large(j_common_ptr, void* block, size_t) { std::free(block); }
-#endif
 
 namespace shrinkwell {
 

@@ -38,10 +38,6 @@ uint8_t* Allocate(size_t size, [[maybe_unused]] size_t largePagesFrom) {
 // large pages (measured on decoded photos and their quarter-size copies).
 uint8_t* AllocatePixelMemory(size_t size) { return Allocate(size, 4 * kLargePage); }
 
-// A block written whole gains from one large page up (measured on the
-// coefficients of progressive photos).
-uint8_t* AllocateWrittenWholeMemory(size_t size) { return Allocate(size, kLargePage); }
-
 void PrefaultMemory(uint8_t* bytes, size_t size) {
 #ifdef MADV_POPULATE_WRITE
   // Only whole pages can be advised; a page the block shares with its

@@ -10,9 +10,6 @@ namespace shrinkwell {
 
 // Uninitialised memory of at least size bytes, or nullptr (errno set).
 uint8_t* AllocatePixelMemory(size_t size);
-// The same for a block that is soon written whole, where large pages pay
-// from a smaller size on.
-uint8_t* AllocateWrittenWholeMemory(size_t size);
 
 // Brings the pages of the size bytes from bytes into memory ahead of their
 // first writes: where the system can, in one call instead of a fault a page,
