@@ -205,18 +205,15 @@ void TBandShrinker::Work() {
     // has a processor for every ready thread, it keeps off the decoder's;
     // when other work needs the rest, kept off it would only queue behind
     // that work. Judged again for every picture.
-    if (judged != pictures_) {
+    const bool judge = judged != pictures_;
+    const int decoder = decoderProcessor_.load(std::memory_order_relaxed);
+    if (judge || (keepOff ? decoder : -1) != avoided) {
       judged = pictures_;
       lock.unlock();
-      keepOff = ProcessorsForEveryReadyThread();
-      lock.lock();
-      continue;  // what was waiting may have been taken meanwhile
-    }
-    const int avoid = keepOff ? decoderProcessor_.load(std::memory_order_relaxed) : -1;
-    if (avoid != avoided) {
+      if (judge) keepOff = ProcessorsForEveryReadyThread();
+      const int avoid = keepOff ? decoder : -1;
+      if (avoid != avoided) AvoidProcessor(avoid);
       avoided = avoid;
-      lock.unlock();
-      AvoidProcessor(avoid);
       lock.lock();
       continue;  // what was waiting may have been taken meanwhile
     }
