@@ -11,6 +11,7 @@
 #include <stdio.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -46,7 +47,31 @@ struct TCleanupSlot {
 TCleanupSlot cleanupSlots[8];
 static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots");
 
+// The scratch work under way on all threads (TScratchInUse), and whether an
+// interruption has begun to remove the files.
+std::atomic<int> scratchInUse{0};
+std::atomic<bool> ending{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler writes it");
+thread_local int inUseDepth = 0;
+thread_local sigset_t maskBeforeInUse;
+
+sigset_t InterruptSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : kInterruptSignals) sigaddset(&signals, signal);
+  return signals;
+}
+
 void RemoveFilesAndEnd(int signal) {
+  // The handler may run on any thread while another makes a scratch file:
+  // removed before it exists, that file would stay behind. Scratch work
+  // keeps the signals off its own thread, so the handler waits for it
+  // here, and none starts after this.
+  ending.store(true);
+  while (scratchInUse.load() > 0) {
+    const timespec pause{0, 1000000};
+    ::nanosleep(&pause, nullptr);
+  }
   for (TCleanupSlot& slot : cleanupSlots) {
     if (slot.state.load() == kSlotInUse) ::unlink(slot.name);
   }
@@ -318,15 +343,29 @@ TScratchLock::~TScratchLock() {
   if (handle_ >= 0) ::close(static_cast<int>(handle_));  // closing lets go of the lock
 }
 
-// Files in use can be removed here: an interruption need not wait.
-TScratchInUse::TScratchInUse() = default;
-TScratchInUse::~TScratchInUse() = default;
+TScratchInUse::TScratchInUse() {
+  if (inUseDepth++ > 0) return;
+  const sigset_t interrupts = InterruptSignals();
+  ::pthread_sigmask(SIG_BLOCK, &interrupts, &maskBeforeInUse);
+  scratchInUse.fetch_add(1);
+  if (ending.load()) {
+    // Another thread is removing this run's files and ending it: nothing
+    // new may be made now.
+    scratchInUse.fetch_sub(1);
+    for (;;) ::pause();
+  }
+}
+
+TScratchInUse::~TScratchInUse() {
+  if (--inUseDepth > 0) return;
+  scratchInUse.fetch_sub(1);
+  ::pthread_sigmask(SIG_SETMASK, &maskBeforeInUse, nullptr);  // a signal that came meanwhile arrives now
+}
 
 void InstallInterruptCleanup() {
   struct sigaction action {};
   action.sa_handler = RemoveFilesAndEnd;
-  sigemptyset(&action.sa_mask);
-  for (int signal : kInterruptSignals) sigaddset(&action.sa_mask, signal);
+  action.sa_mask = InterruptSignals();
   for (int signal : kInterruptSignals) {
     // A signal ignored at start (a run under nohup) stays ignored.
     struct sigaction previous {};

@@ -31,8 +31,9 @@ class TScratchLock {
 void InstallInterruptCleanup();
 
 // While it lives an interruption waits before it removes this run's files,
-// so that it never meets a file in use: Windows cannot remove an open file.
-// (POSIX can; there it holds nothing back.) It may be nested.
+// so that it never meets a file in use (Windows cannot remove an open file)
+// nor one that another thread is still making. It may be nested. Every
+// scratch file is made and removed while one lives.
 class TScratchInUse {
  public:
   TScratchInUse();
