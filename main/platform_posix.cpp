@@ -53,22 +53,16 @@ std::atomic<int> scratchInUse{0};
 std::atomic<bool> ending{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler writes it");
 thread_local int inUseDepth = 0;
-thread_local sigset_t maskBeforeInUse;
-
-sigset_t InterruptSignals() {
-  sigset_t signals;
-  sigemptyset(&signals);
-  for (int signal : kInterruptSignals) sigaddset(&signals, signal);
-  return signals;
-}
 
 void RemoveFilesAndEnd(int signal) {
   // The handler may run on any thread while another makes a scratch file:
-  // removed before it exists, that file would stay behind. Scratch work
-  // keeps the signals off its own thread, so the handler waits for it
-  // here, and none starts after this.
+  // removed before it exists, that file would stay behind. So it waits for
+  // the scratch work of other threads (its own thread's stands still), and
+  // none starts after this. Not forever: a thread that waits for a lock
+  // this one holds would never get there.
   ending.store(true);
-  while (scratchInUse.load() > 0) {
+  const int own = inUseDepth > 0 ? 1 : 0;
+  for (int waited = 0; scratchInUse.load() > own && waited < 2000; ++waited) {
     const timespec pause{0, 1000000};
     ::nanosleep(&pause, nullptr);
   }
@@ -345,27 +339,25 @@ TScratchLock::~TScratchLock() {
 
 TScratchInUse::TScratchInUse() {
   if (inUseDepth++ > 0) return;
-  const sigset_t interrupts = InterruptSignals();
-  ::pthread_sigmask(SIG_BLOCK, &interrupts, &maskBeforeInUse);
   scratchInUse.fetch_add(1);
   if (ending.load()) {
-    // Another thread is removing this run's files and ending it: nothing
-    // new may be made now.
+    // An interruption on another thread is removing this run's files and
+    // ends the run: nothing new may be made now.
     scratchInUse.fetch_sub(1);
+    --inUseDepth;
     for (;;) ::pause();
   }
 }
 
 TScratchInUse::~TScratchInUse() {
-  if (--inUseDepth > 0) return;
-  scratchInUse.fetch_sub(1);
-  ::pthread_sigmask(SIG_SETMASK, &maskBeforeInUse, nullptr);  // a signal that came meanwhile arrives now
+  if (--inUseDepth == 0) scratchInUse.fetch_sub(1);
 }
 
 void InstallInterruptCleanup() {
   struct sigaction action {};
   action.sa_handler = RemoveFilesAndEnd;
-  action.sa_mask = InterruptSignals();
+  sigemptyset(&action.sa_mask);
+  for (int signal : kInterruptSignals) sigaddset(&action.sa_mask, signal);
   for (int signal : kInterruptSignals) {
     // A signal ignored at start (a run under nohup) stays ignored.
     struct sigaction previous {};
