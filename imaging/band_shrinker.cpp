@@ -82,11 +82,12 @@ void TBandShrinker::Begin(int32_t width, int32_t height) {
   width_ = width;
   height_ = height;
   const size_t rowBytes = 4 * static_cast<size_t>(width);
-  // In whole steps of kBandRows; never more than the picture has, nor than
-  // a very narrow one needs.
-  const int32_t wanted = kBandPixels / std::max(width, 1) / kBandRows;
-  const int32_t most = std::min(16, (std::max(height, 1) + kBandRows - 1) / kBandRows);
-  bandRows_ = kBandRows * std::max(1, std::min(wanted, most));
+  // In steps of 8 rows, the nearest to kBandPixels; never more than the
+  // picture has, nor than a very narrow one needs.
+  constexpr int32_t kStep = 8;
+  const int32_t wanted = (kBandPixels / std::max(width, 1) + kStep / 2) / kStep;
+  const int32_t most = std::min(32, (std::max(height, 1) + kStep - 1) / kStep);
+  bandRows_ = std::max(kBandRows, kStep * std::min(wanted, most));
   const size_t bandBytes = rowBytes * static_cast<size_t>(bandRows_);
   bands_.resize(withWorker_ ? kBandsWithWorker : 1);
   // No band is touched now: the last picture was finished or abandoned.

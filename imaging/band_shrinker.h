@@ -23,10 +23,10 @@ namespace shrinkwell {
 
 class TBandShrinker final : public TRowReceiver {
  public:
-  // A band holds at least kBandRows rows, more for narrow pictures, so that
-  // it holds about kBandPixels pixels: enough that handing a band over costs
-  // little, and the same share of the work at every size (at 16 rows of a
-  // 3 MP photo the handovers cost it twice the share they cost a 12 MP
+  // A band holds at least kBandRows rows, more for narrower pictures, so
+  // that it holds about kBandPixels pixels: enough that handing a band over
+  // costs little, and the same share of the work at every size (at 16 rows
+  // of a 3 MP photo the handovers cost it twice the share they cost a 12 MP
   // one); few enough that bands stay in the cache.
   static constexpr int32_t kBandRows = 16;
   static constexpr int32_t kBandPixels = 65536;
