@@ -14,12 +14,17 @@ namespace shrinkwell {
 namespace {
 
 constexpr size_t kLargePage = size_t{2} << 20;
+// Below a few large pages the faults saved do not pay for zeroing whole
+// large pages (measured on decoded photos and their quarter-size copies).
+[[maybe_unused]] constexpr size_t kLargePagesFrom = 4 * kLargePage;
 
-// Blocks from largePagesFrom bytes up are aligned to and advised for large
+}  // namespace
+
+// Blocks from kLargePagesFrom bytes up are aligned to and advised for large
 // pages. Windows has no aligned memory that std::free takes back.
-uint8_t* Allocate(size_t size, [[maybe_unused]] size_t largePagesFrom) {
+uint8_t* AllocatePixelMemory(size_t size) {
 #ifndef _WIN32
-  if (size >= largePagesFrom) {
+  if (size >= kLargePagesFrom) {
     if (size > SIZE_MAX - kLargePage) return nullptr;
     const size_t rounded = (size + kLargePage - 1) / kLargePage * kLargePage;
     void* memory = std::aligned_alloc(kLargePage, rounded);
@@ -31,12 +36,6 @@ uint8_t* Allocate(size_t size, [[maybe_unused]] size_t largePagesFrom) {
 #endif
   return static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
 }
-
-}  // namespace
-
-// Below a few large pages the faults saved do not pay for zeroing whole
-// large pages (measured on decoded photos and their quarter-size copies).
-uint8_t* AllocatePixelMemory(size_t size) { return Allocate(size, 4 * kLargePage); }
 
 void PrefaultMemory(uint8_t* bytes, size_t size) {
 #ifdef MADV_POPULATE_WRITE
