@@ -4,6 +4,7 @@
 #include <chrono>
 #include <csetjmp>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <limits>
@@ -13,6 +14,8 @@
 // jpeglib.h needs size_t and FILE declared first.
 #include <jerror.h>
 #include <jpeglib.h>
+
+#include "pixel_memory.h"
 
 namespace shrinkwell {
 
@@ -56,6 +59,8 @@ struct CodecContext {
   CodecContext& operator=(const CodecContext&) = delete;
 
   static CodecContext& Of(j_common_ptr info) { return *static_cast<CodecContext*>(info->client_data); }
+  // A library record whose errors come here is one of ours.
+  static bool Ours(j_common_ptr info) { return info->err != nullptr && info->err->error_exit == ErrorExit; }
 
   [[noreturn]] static void ErrorExit(j_common_ptr info) {
     CodecContext& context = Of(info);
@@ -92,6 +97,8 @@ struct CodecContext {
   std::jmp_buf jump{};
   int code = 0;
   std::exception_ptr pending;
+  // Told of the decoder's large blocks while it decodes rows into bands.
+  TRowReceiver* blockReceiver = nullptr;
 };
 
 // Runs fn(arg) with the context's jump target set; what made the library
@@ -120,6 +127,32 @@ void Guarded(CodecContext& context, Call&& call) {
   (*info->err->error_exit)(info);
   std::abort();  // error_exit never returns
 }
+
+// Below this a block is not worth a handover, nor a call of its own.
+constexpr size_t kLargeBlockToTell = size_t{1} << 20;
+
+}  // namespace
+
+#ifndef _WIN32
+// libjpeg takes its large blocks through these two functions, its interface
+// to the system's memory, which a program may supply (Windows links the
+// library's own). Defined here, a decoder's blocks are made known to the
+// receiver of its bands, and any block of ours comes in with one call
+// rather than a fault a page: the library writes its blocks whole.
+extern "C" void* jpeg_get_large(j_common_ptr info, size_t size) {
+  void* block = std::malloc(size);
+  if (block != nullptr && size >= kLargeBlockToTell && CodecContext::Ours(info)) {
+    auto* bytes = static_cast<uint8_t*>(block);
+    TRowReceiver* receiver = CodecContext::Of(info).blockReceiver;
+    if (receiver == nullptr || !receiver->LargeBlockTaken(bytes, size)) PopulateMemory(bytes, size);
+  }
+  return block;
+}
+
+extern "C" void jpeg_free_large(j_common_ptr, void* block, size_t) { std::free(block); }
+#endif
+
+namespace {
 
 // Source manager in 4096-byte pieces: over the held bytes, or over a
 // stream read as the library asks, kStreamPiece at a time, so that the
@@ -798,6 +831,17 @@ TJPEGDecodeEnd TJPEGImage::DecodeRowsThrough(TStream* stream, TRowReceiver& rece
   });
   if (stream != nullptr) RecordHeader(info.image_width, info.image_height, info.jpeg_color_space == JCS_GRAYSCALE, multipleScans);
   CheckPixelLimit(info);
+  // However the decoding ends, the receiver is done with the library's
+  // blocks before any of them goes: declared after `state`, this ends first.
+  struct TBlocksGoing {
+    CodecContext& context;
+    TRowReceiver& receiver;
+    ~TBlocksGoing() {
+      context.blockReceiver = nullptr;
+      receiver.LargeBlocksGoing();
+    }
+  } blocksGoing{context, receiver};
+  context.blockReceiver = &receiver;
   Guarded(context, [&] { jpeg_start_decompress(&info); });
   const bool palette8 = info.quantize_colors != FALSE;
   // Nothing may be written outside a row.

@@ -65,6 +65,20 @@ class TRowReceiver {
   virtual uint8_t* const* BandToFill(int32_t& capacity) = 0;
   // The band lent last now holds `count` rows.
   virtual void BandFilled(int32_t count) = 0;
+  // The decoder took a block of memory that it writes from end to end:
+  // a progressive photo's coefficients, tens of megabytes, before the first
+  // band. A receiver with a thread to spare may bring its pages in
+  // meanwhile, in ways that neither read nor write a byte (the decoder
+  // writes the block at the same time), and return true. Otherwise the
+  // decoder brings them in itself, in one call rather than a fault a page.
+  virtual bool LargeBlockTaken(uint8_t* block, size_t size) noexcept {
+    (void)block;
+    (void)size;
+    return false;
+  }
+  // From now on the decoder may give its blocks back: the receiver touches
+  // none of them after this returns.
+  virtual void LargeBlocksGoing() {}
 };
 
 // The end of a decode whose rows have all been delivered: reading the

@@ -588,7 +588,8 @@ void TimgData::Reset() {
 
 bool TimgData::ScanJpegFile(const std::string& name) {
   tiffSource = false;
-  TFileStream stream(name, TFileStream::Mode::OpenRead);
+  TFileStream file(name, TFileStream::Mode::OpenRead);
+  TReadAheadStream stream(file);
   try {
     return ScanJpegStream(stream);
   } catch (const std::exception& error) {

@@ -21,6 +21,12 @@ constexpr int kEmptyNapsBeforeSleep = 3;
 constexpr std::chrono::microseconds kShortestNap{10};
 constexpr std::chrono::microseconds kLongestNap{2000};
 
+// The decoder writes all its large blocks a row at a time, each at the
+// same pace from its start: the worker brings them in alike, a step of
+// each in turn, ahead of the decoder.
+constexpr size_t kPopulateSteps = 64;
+constexpr uintptr_t kPageSize = 4096;  // where larger, a few pages fall to the decoder
+
 }  // namespace
 
 TBandShrinker::TBandShrinker(bool withWorker) : withWorker_(withWorker) {
@@ -217,7 +223,8 @@ void TBandShrinker::Work() {
   bool keepOff = false;  // the decoder's processor
   int avoided = -1;      // the processor this thread keeps off now
   int emptyNaps = 0;
-  const auto ready = [this] { return quit_ || (begun_ && (!untouched_.empty() || TurnWaiting())); };
+  const auto bandWork = [this] { return begun_ && (!untouched_.empty() || TurnWaiting()); };
+  const auto ready = [this, &bandWork] { return quit_ || bandWork() || !largeBlocks_.empty(); };
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
     if (!ready() && keepOff && prepared_ && bandTime_.count() > 0 && emptyNaps < kEmptyNapsBeforeSleep) {
@@ -256,7 +263,9 @@ void TBandShrinker::Work() {
       lock.lock();
       continue;  // what was waiting may have been taken meanwhile
     }
-    if (!untouched_.empty()) {
+    if (!bandWork()) {
+      PopulateStep(lock);
+    } else if (!untouched_.empty()) {
       const size_t next = untouched_.back();
       untouched_.pop_back();
       ++touching_;
@@ -270,6 +279,46 @@ void TBandShrinker::Work() {
       TakeTurn(lock);
     }
   }
+}
+
+bool TBandShrinker::LargeBlockTaken(uint8_t* block, size_t size) noexcept {
+  if (!withWorker_) return false;
+  try {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    largeBlocks_.push_back({block, size, 0});
+  } catch (...) {
+    return false;
+  }
+  changed_.notify_all();
+  return true;
+}
+
+void TBandShrinker::LargeBlocksGoing() {
+  if (!withWorker_) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  largeBlocks_.clear();
+  changed_.wait(lock, [this] { return !populating_; });
+}
+
+void TBandShrinker::PopulateStep(std::unique_lock<std::mutex>& lock) {
+  // The block least far along.
+  auto block = std::min_element(largeBlocks_.begin(), largeBlocks_.end(), [](const TLargeBlock& a, const TLargeBlock& b) {
+    return static_cast<double>(a.done) / static_cast<double>(a.size) <
+           static_cast<double>(b.done) / static_cast<double>(b.size);
+  });
+  uint8_t* const from = block->bytes + block->done;
+  // Steps end on page boundaries: a page cut between two would be left out
+  // of both.
+  const uintptr_t end = (reinterpret_cast<uintptr_t>(from) + block->size / kPopulateSteps + kPageSize) / kPageSize * kPageSize;
+  const size_t count = std::min(block->size - block->done, static_cast<size_t>(end - reinterpret_cast<uintptr_t>(from)));
+  block->done += count;
+  if (block->done == block->size) largeBlocks_.erase(block);
+  populating_ = true;
+  lock.unlock();
+  PopulateMemory(from, count);
+  lock.lock();
+  populating_ = false;
+  changed_.notify_all();
 }
 
 std::unique_ptr<TBitmap> TBandShrinker::Finish() {

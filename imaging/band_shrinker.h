@@ -49,6 +49,9 @@ class TBandShrinker final : public TRowReceiver {
   void Begin(int32_t width, int32_t height) override;
   uint8_t* const* BandToFill(int32_t& capacity) override;
   void BandFilled(int32_t count) override;
+  // The worker brings the block's pages in while no band waits.
+  bool LargeBlockTaken(uint8_t* block, size_t size) noexcept override;
+  void LargeBlocksGoing() override;
 
   // The quarter-size upright raster of the picture decoded, or nullptr when
   // the sink took its rows. An error of the worker or of the sink comes
@@ -67,8 +70,15 @@ class TBandShrinker final : public TRowReceiver {
     std::vector<uint8_t*> rows;
     int32_t count = 0;
   };
+  struct TLargeBlock {
+    uint8_t* bytes;
+    size_t size;
+    size_t done;  // bytes from the start brought in, or being brought in
+  };
   void Touch(TBand& band) const;
   void Work();
+  // A step of the decoder's large blocks, with the mutex held.
+  void PopulateStep(std::unique_lock<std::mutex>& lock);
   // A turn is the shrinker's next step: getting ready for the picture, then
   // each band handed over, in order. Both with the mutex held.
   bool TurnWaiting() const;
@@ -108,6 +118,8 @@ class TBandShrinker final : public TRowReceiver {
   std::chrono::steady_clock::time_point lastFilled_;
   std::chrono::nanoseconds bandTime_{0};
   bool napping_ = false;  // the worker sleeps by its own timer
+  std::vector<TLargeBlock> largeBlocks_;  // the decoder's, pages to bring in
+  bool populating_ = false;  // a step of them is under way
   std::thread worker_;
 };
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace shrinkwell {
 
@@ -39,6 +40,26 @@ class TMemoryStream final : public TStream {
  private:
   const char* data_;
   size_t size_;
+};
+
+// Reads another stream ahead in blocks, for readers that take a few bytes
+// at a time: a JPEG file's markers would otherwise cost a system call per
+// byte. Reads as large as a block go straight through.
+class TReadAheadStream final : public TStream {
+ public:
+  explicit TReadAheadStream(TStream& source, size_t blockSize = 16384)
+      : source_(source), block_(blockSize) {}
+
+  int64_t Size() const override { return source_.Size(); }
+  size_t Read(void* buffer, size_t count) override;
+  // Always EWriteError.
+  void WriteBuffer(const void* buffer, size_t count) override;
+
+ private:
+  TStream& source_;
+  std::vector<char> block_;
+  size_t at_ = 0;   // the next unread byte in block_
+  size_t end_ = 0;  // the end of what block_ holds
 };
 
 class TFileStream final : public TStream {

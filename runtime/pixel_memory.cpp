@@ -37,16 +37,21 @@ uint8_t* AllocatePixelMemory(size_t size) {
   return static_cast<uint8_t*>(std::malloc(size > 0 ? size : 1));
 }
 
-void PrefaultMemory(uint8_t* bytes, size_t size) {
+bool PopulateMemory([[maybe_unused]] uint8_t* bytes, [[maybe_unused]] size_t size) {
 #ifdef MADV_POPULATE_WRITE
   // Only whole pages can be advised; a page the block shares with its
   // neighbours comes in at its first write.
   const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
   const uintptr_t from = (reinterpret_cast<uintptr_t>(bytes) + page - 1) / page * page;
   const uintptr_t to = (reinterpret_cast<uintptr_t>(bytes) + size) / page * page;
-  if (to <= from || ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE) == 0) return;
+  return to <= from || ::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE) == 0;
+#else
+  return false;
 #endif
-  std::memset(bytes, 0, size);  // a system without it: the faults one by one
+}
+
+void PrefaultMemory(uint8_t* bytes, size_t size) {
+  if (!PopulateMemory(bytes, size)) std::memset(bytes, 0, size);  // the faults one by one
 }
 
 }  // namespace shrinkwell

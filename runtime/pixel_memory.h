@@ -16,4 +16,9 @@ uint8_t* AllocatePixelMemory(size_t size);
 // which costs a third less. What the bytes hold afterwards is unspecified.
 void PrefaultMemory(uint8_t* bytes, size_t size);
 
+// Brings in the pages that lie wholly inside the block without reading or
+// writing a byte, so that another thread may write the block meanwhile.
+// False where the system has no such call: then nothing was done.
+bool PopulateMemory(uint8_t* bytes, size_t size);
+
 }  // namespace shrinkwell

@@ -311,6 +311,71 @@ TEST(JpegDecode, TheEndOfADecodeLeftToTheCallerRaisesWhatTheFileEndRaises) {
   EXPECT_THROW(image.DecodeRowsFrom(again, counter), EJPEG);
 }
 
+TEST(JpegDecode, LargeBlocksAreToldBeforeTheFirstBandAndLetGoAfterTheLast) {
+  // A receiver may bring a progressive photo's coefficients in beside the
+  // decoding, but is told to be done with them before the library gives
+  // them back, however the decoding ends.
+  struct Recorder : RowCounter {
+    size_t told = 0;
+    bool toldAfterBegin = false;
+    int going = 0;
+    int32_t rowsWhenGoing = -1;
+    bool LargeBlockTaken(uint8_t*, size_t size) noexcept override {
+      told += size;
+      toldAfterBegin = toldAfterBegin || row != nullptr;
+      return true;
+    }
+    void LargeBlocksGoing() override {
+      ++going;
+      rowsWhenGoing = rows;
+    }
+  };
+  const auto picture = fixtures::PhotoLikePicture(1024, 768, 4);
+  const std::string progressive = fixtures::EncodeJpeg(picture, {90, true});
+  for (const bool isProgressive : {true, false}) {
+    const std::string file = isProgressive ? progressive : fixtures::EncodeJpeg(picture, {90});
+    Recorder recorder;
+    TMemoryStream stream(file.data(), file.size());
+    TJPEGImage image;
+    image.DecodeRowsFrom(stream, recorder);
+    if (isProgressive) {
+#ifndef _WIN32  // there the library keeps its own memory interface
+      EXPECT_GE(recorder.told, size_t{1024 * 768 * 2});
+#endif
+    } else {
+      EXPECT_EQ(recorder.told, 0u);
+    }
+    EXPECT_FALSE(recorder.toldAfterBegin);
+    EXPECT_EQ(recorder.going, 1);
+    EXPECT_EQ(recorder.rowsWhenGoing, 768);
+  }
+  // A read that fails while the scans are gathered, before any band: the
+  // stream gives the first piece the decoder asks for, then fails.
+  struct FailingAfter : TStream {
+    explicit FailingAfter(const std::string& bytes) : bytes(bytes) {}
+    const std::string& bytes;
+    int64_t Size() const override { return static_cast<int64_t>(bytes.size()); }
+    size_t Read(void* buffer, size_t count) override {
+      if (position_ >= 65536) throw EReadError("Stream-Lesefehler");
+      count = std::min(count, size_t{65536} - static_cast<size_t>(position_));
+      std::memcpy(buffer, bytes.data() + position_, count);
+      position_ += static_cast<int64_t>(count);
+      return count;
+    }
+    void WriteBuffer(const void*, size_t) override {}
+  };
+  ASSERT_GT(progressive.size(), 2 * 65536u);
+  Recorder recorder;
+  FailingAfter stream(progressive);
+  TJPEGImage image;
+  EXPECT_THROW(image.DecodeRowsFrom(stream, recorder), EReadError);
+#ifndef _WIN32
+  EXPECT_GT(recorder.told, 0u);
+#endif
+  EXPECT_EQ(recorder.going, 1);
+  EXPECT_EQ(recorder.rowsWhenGoing, 0);
+}
+
 TEST(JpegDecode, GrayscaleKeepsExactLevelsAndDithersBetweenOthers) {
   struct Case {
     uint8_t gray;

@@ -11,6 +11,7 @@
 #include "errors.h"
 #include "exif_builder.h"
 #include "exif_reader.h"
+#include "file_stream.h"
 #include "fixtures.h"
 #include "temp_dir.h"
 
@@ -20,6 +21,25 @@ namespace {
 using namespace exiftest;
 
 const std::string kAsciiCode("ASCII\0\0\0", 8);
+
+// The scanner reads files through a read-ahead block: reads smaller than
+// a block, as large, larger, and straddling its end, up to the source's end.
+TEST(ReadAheadStream, GivesTheSourceBytesWhateverTheReadSizes) {
+  std::string bytes(100, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>(i * 7 + 1);
+  TMemoryStream source(bytes.data(), bytes.size());
+  TReadAheadStream stream(source, 8);
+  std::string got;
+  for (const size_t count : {1, 2, 5, 8, 3, 9, 16, 7, 1, 40, 30}) {
+    std::string piece(count, '\0');
+    piece.resize(stream.Read(&piece[0], count));
+    got += piece;
+    EXPECT_EQ(stream.Position(), static_cast<int64_t>(got.size()));
+  }
+  EXPECT_EQ(got, bytes);
+  char more = 0;
+  EXPECT_EQ(stream.Read(&more, 1), 0u);
+}
 
 class ExifReader : public ::testing::Test {
  protected:
