@@ -6,6 +6,10 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && defined(__x86_64__)
+#include <immintrin.h>
+#define SHRINKWELL_AVX2 1
+#endif
 
 #include "shrink.h"
 
@@ -41,9 +45,55 @@ inline uint64_t Lanes(const uint16_t* p) {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "Lanes() takes the first sum as the low lane");
 
+#ifdef SHRINKWELL_AVX2
+// Twice the width of the baseline's vectors where the processor has them:
+// the same integer steps, so the same bytes.
+bool HasAvx2() {
+  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+  return has;
+}
+
+__attribute__((target("avx2"))) void SumLinesAvx2(const uint8_t* a, const uint8_t* b, const uint8_t* c, size_t n,
+                                                   uint16_t* __restrict d) {
+  for (size_t k = 0; k < n; ++k) d[k] = static_cast<uint16_t>(a[k] + 4 * b[k] + c[k]);
+}
+
+// Output pixels i to i + 3 from the sums of the word pairs W(i - 1) to
+// W(i + 3), W(k) holding input pixels 2k and 2k + 1: each 128-bit half does
+// the baseline's step for two output pixels. Returns the next i.
+__attribute__((target("avx2"))) size_t HalveLine4Avx2(const uint16_t* __restrict s, size_t i, size_t n,
+                                                      uint8_t* __restrict out) {
+  const __m256i factor = _mm256_set1_epi16(14564), divisor = _mm256_set1_epi16(36);
+  const __m256i one = _mm256_set1_epi16(1), half = _mm256_set1_epi16(18);
+  for (; i + 3 < n; i += 4) {
+    const __m256i x = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 8 * (i - 1)));  // W(i-1), W(i)
+    const __m256i y = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(s + 8 * (i + 1)));  // W(i+1), W(i+2)
+    const __m128i z = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8 * (i + 3)));     // W(i+3)
+    const __m256i before = _mm256_permute2x128_si256(x, y, 0x20);  // W(i-1), W(i+1)
+    const __m256i pair = _mm256_permute2x128_si256(x, y, 0x31);    // W(i), W(i+2)
+    const __m256i after = _mm256_inserti128_si256(y, z, 1);        // W(i+1), W(i+3)
+    const __m256i centres = _mm256_unpacklo_epi64(pair, after);
+    const __m256i rights = _mm256_unpackhi_epi64(pair, after);
+    const __m256i lefts = _mm256_unpackhi_epi64(before, pair);
+    const __m256i sum = _mm256_add_epi16(_mm256_add_epi16(_mm256_slli_epi16(centres, 2), rights), lefts);
+    const __m256i q = _mm256_srli_epi16(_mm256_mulhi_epu16(sum, factor), 3);
+    const __m256i r = _mm256_sub_epi16(sum, _mm256_mullo_epi16(q, divisor));
+    const __m256i up = _mm256_cmpgt_epi16(_mm256_add_epi16(r, _mm256_and_si256(q, one)), half);
+    const __m256i packed = _mm256_packus_epi16(_mm256_sub_epi16(q, up), _mm256_setzero_si256());
+    // Each half packed its two pixels into its low 8 bytes.
+    const __m256i ordered = _mm256_permute4x64_epi64(packed, 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 4 * i), _mm256_castsi256_si128(ordered));
+  }
+  return i;
+}
+#endif
+
 }  // namespace
 
 void SumLines(const uint8_t* a, const uint8_t* b, const uint8_t* c, size_t n, uint16_t* __restrict d) {
+#ifdef SHRINKWELL_AVX2
+  if (HasAvx2()) return SumLinesAvx2(a, b, c, n, d);
+#endif
   for (size_t k = 0; k < n; ++k) d[k] = static_cast<uint16_t>(a[k] + 4 * b[k] + c[k]);
 }
 
@@ -78,6 +128,9 @@ void HalveLine4(const uint16_t* __restrict s, int32_t count, uint8_t* __restrict
   for (size_t c = 0; c < 4; ++c) out[c] = RoundedDivide36Fast(static_cast<uint16_t>(5 * s[c] + s[4 + c]));
   const size_t n = static_cast<size_t>(count);
   size_t i = 1;
+#ifdef SHRINKWELL_AVX2
+  if (HasAvx2()) i = HalveLine4Avx2(s, i, n, out);
+#endif
 #ifdef __SSE2__
   // Two output pixels a step. A pixel pair (2i, 2i + 1) is one 128-bit word
   // of sums, so the three terms are halves of neighbouring words; the
