@@ -285,7 +285,7 @@ int main(int argc, char** argv) {
   const double twelve = rounds[kTwelve].Result().ratio;
   for (size_t i = 0; i < scaled.size(); ++i) {
     const Timing t = rounds[i].Result();
-    std::printf("%-12s %8.1f %8.1f %6.2f %5.2f-%5.2f %+12.2f %8.1f\n", scaled[i].label.c_str(), 1e3 * t.djpeg,
+    std::printf("%-12s %8.1f %8.1f %6.2f %5.2f-%5.2f %+12.3f %8.1f\n", scaled[i].label.c_str(), 1e3 * t.djpeg,
                 1e3 * t.program, t.ratio, t.ratioLow, t.ratioHigh, t.ratio - twelve, static_cast<double>(t.peakKiB) / 1024.0);
     std::filesystem::remove(scaled[i].path);
   }
