@@ -105,10 +105,7 @@ double Quantile(std::vector<double> values, double at) {
   return values[static_cast<size_t>(at * static_cast<double>(values.size() - 1) + 0.5)];
 }
 
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
-}
+double Median(std::vector<double> values) { return Quantile(std::move(values), 0.5); }
 
 struct Photo {
   std::string label;

@@ -48,10 +48,8 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "Lanes() takes the firs
 #ifdef SHRINKWELL_AVX2
 // Twice the width of the baseline's vectors where the processor has them:
 // the same integer steps, so the same bytes.
-bool HasAvx2() {
-  static const bool has = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
-  return has;
-}
+// Asked once, not at every line.
+const bool kHasAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
 
 __attribute__((target("avx2"))) void SumLinesAvx2(const uint8_t* a, const uint8_t* b, const uint8_t* c, size_t n,
                                                    uint16_t* __restrict d) {
@@ -92,7 +90,7 @@ __attribute__((target("avx2"))) size_t HalveLine4Avx2(const uint16_t* __restrict
 
 void SumLines(const uint8_t* a, const uint8_t* b, const uint8_t* c, size_t n, uint16_t* __restrict d) {
 #ifdef SHRINKWELL_AVX2
-  if (HasAvx2()) return SumLinesAvx2(a, b, c, n, d);
+  if (kHasAvx2) return SumLinesAvx2(a, b, c, n, d);
 #endif
   for (size_t k = 0; k < n; ++k) d[k] = static_cast<uint16_t>(a[k] + 4 * b[k] + c[k]);
 }
@@ -129,7 +127,7 @@ void HalveLine4(const uint16_t* __restrict s, int32_t count, uint8_t* __restrict
   const size_t n = static_cast<size_t>(count);
   size_t i = 1;
 #ifdef SHRINKWELL_AVX2
-  if (HasAvx2()) i = HalveLine4Avx2(s, i, n, out);
+  if (kHasAvx2) i = HalveLine4Avx2(s, i, n, out);
 #endif
 #ifdef __SSE2__
   // Two output pixels a step. A pixel pair (2i, 2i + 1) is one 128-bit word
