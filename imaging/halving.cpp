@@ -3,6 +3,8 @@
 #include <cstring>
 #include <vector>
 
+#include "system.h"
+
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
@@ -49,7 +51,7 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "Lanes() takes the firs
 // Twice the width of the baseline's vectors where the processor has them:
 // the same integer steps, so the same bytes.
 // Asked once, not at every line.
-const bool kHasAvx2 = (__builtin_cpu_init(), __builtin_cpu_supports("avx2"));
+const bool kHasAvx2 = ProcessorHasAvx2();
 
 __attribute__((target("avx2"))) void SumLinesAvx2(const uint8_t* a, const uint8_t* b, const uint8_t* c, size_t n,
                                                    uint16_t* __restrict d) {

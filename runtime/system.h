@@ -30,6 +30,10 @@ int CurrentProcessor();
 // all of them again. A hint to the scheduler: failures are ignored.
 void AvoidProcessor(int processor);
 
+// Whether the processor and the system let programs use 256-bit AVX2
+// vectors. Asked once at start.
+bool ProcessorHasAvx2();
+
 // Whether, right now, the whole system has a processor for every thread
 // that is ready to run, the caller's included, and this process may use
 // them all. False when the system does not tell cheaply.

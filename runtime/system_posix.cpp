@@ -6,6 +6,10 @@
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+#if defined(__x86_64__) && __has_include(<sys/platform/x86.h>)
+#include <sys/platform/x86.h>
+#define SHRINKWELL_GLIBC_CPU_FEATURES 1
+#endif
 
 #include <cerrno>
 #include <clocale>
@@ -75,6 +79,20 @@ void AvoidProcessor(int processor) {
     CPU_CLR(processor, &set);
   }
   pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+}
+
+bool ProcessorHasAvx2() {
+#if defined(SHRINKWELL_GLIBC_CPU_FEATURES)
+  // What the C library found at start: asking the processor again costs a
+  // trap to the host per question in a virtual machine, about 0.06 ms of
+  // every run in all.
+  return CPU_FEATURE_ACTIVE(AVX2);
+#elif defined(__x86_64__) && defined(__GNUC__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
 }
 
 bool ProcessorsForEveryReadyThread() {

@@ -58,6 +58,15 @@ void AvoidProcessor(int processor) {
 }
 
 // Windows keeps no cheap count of the threads ready to run.
+bool ProcessorHasAvx2() {
+#if defined(__x86_64__) && defined(__GNUC__)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+#else
+  return false;
+#endif
+}
+
 bool ProcessorsForEveryReadyThread() { return false; }
 
 TFileFacts FileFactsOf(const std::string& name) {
