@@ -7,7 +7,11 @@
 #include <time.h>
 #include <unistd.h>
 #if defined(__x86_64__) && __has_include(<sys/platform/x86.h>)
+// The C library's header spells its result type the C way, which only
+// GCC takes in C++.
+#define _Bool bool
 #include <sys/platform/x86.h>
+#undef _Bool
 #define SHRINKWELL_GLIBC_CPU_FEATURES 1
 #endif
 
