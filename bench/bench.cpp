@@ -300,7 +300,6 @@ int main(int argc, char** argv) {
   }
   std::vector<TRounds> rounds;
   for (const Photo& p : scaled) rounds.emplace_back(p, program, false, work);
-
   for (int r = 0; r < 4 * kRuns; ++r) {
     for (TRounds& size : rounds) size.Round();
   }
