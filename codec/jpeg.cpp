@@ -37,6 +37,49 @@ long LibraryMemoryLimit() {
                                                                           : static_cast<long>(bytes);
 }
 
+// Counts the blocks a decode passes over against its file's budget: once
+// for the output, and once for each scan that covers a block. The scans'
+// geometry is read from the library's record as each scan begins.
+struct DecodeWork {
+  int64_t budget = -1;  // below 0: not counted
+  int64_t fileBytes = 0;
+  int64_t frameBlocks = 0;
+  int64_t done = 0;
+  int lastScan = 0;
+
+  // After the header, outside the library's frames: the output's blocks.
+  void Begin(const jpeg_decompress_struct& info, int64_t bytes) {
+    fileBytes = bytes;
+    budget = JpegDecodeWorkBudget(bytes);
+    for (int c = 0; c < info.num_components; ++c) {
+      frameBlocks += static_cast<int64_t>(info.comp_info[c].width_in_blocks) * info.comp_info[c].height_in_blocks;
+    }
+    done = frameBlocks;
+    if (done > budget) throw TooMuch(info);
+  }
+  // At each progress report, inside the library: the scans begun since
+  // the last report. Scans read without a report (a buffered decode)
+  // count as covering every block. False once the budget is spent.
+  bool Follow(const jpeg_decompress_struct& info) {
+    if (budget < 0 || info.input_scan_number <= lastScan) return true;
+    done += frameBlocks * (info.input_scan_number - lastScan - 1);
+    if (info.comps_in_scan == 1) {
+      const jpeg_component_info& only = *info.cur_comp_info[0];
+      done += static_cast<int64_t>(only.width_in_blocks) * only.height_in_blocks;
+    } else {
+      done += static_cast<int64_t>(info.MCUs_per_row) * info.MCU_rows_in_scan * info.blocks_in_MCU;
+    }
+    lastScan = info.input_scan_number;
+    return done <= budget;
+  }
+  EOutOfResources TooMuch(const jpeg_decompress_struct& info) const {
+    return EOutOfResources(Format("Die JPEG-Datei verlangt zu viel Arbeit für ihre %lld Bytes "
+                                  "(%u x %u Pixel, %d Scans bis hier)",
+                                  static_cast<long long>(fileBytes), info.image_width, info.image_height,
+                                  info.input_scan_number));
+  }
+};
+
 uint32_t TickCount() {
   return static_cast<uint32_t>(
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
@@ -99,6 +142,7 @@ struct CodecContext {
   std::exception_ptr pending;
   // Told of the decoder's large blocks while it decodes rows into bands.
   TRowReceiver* blockReceiver = nullptr;
+  DecodeWork work;
 };
 
 // Runs fn(arg) with the context's jump target set; what made the library
@@ -369,12 +413,17 @@ struct Compressor : CodecContext {
 
 void CodecContext::ProgressMonitor(j_common_ptr info) {
   CodecContext& context = Of(info);
-  // Every scan of a progressive file passes over the whole picture: a few
-  // bytes per scan could make a small file cost minutes. Real files have
-  // a dozen scans.
-  if (info->is_decompressor && reinterpret_cast<j_decompress_ptr>(info)->input_scan_number > kMaxScans) {
-    context.pending = std::make_exception_ptr(
-        EOutOfResources(Format("Die JPEG-Datei hat mehr als %d Scans", kMaxScans)));
+  // A scan passes over every block it covers: a few bytes per scan could
+  // make a small file cost minutes. Real files have a dozen scans, and
+  // their work stays within the budget their size gives.
+  if (info->is_decompressor) {
+    const auto& decoding = *reinterpret_cast<j_decompress_ptr>(info);
+    if (decoding.input_scan_number > kMaxScans) {
+      context.pending = std::make_exception_ptr(
+          EOutOfResources(Format("Die JPEG-Datei hat mehr als %d Scans", kMaxScans)));
+    } else if (!context.work.Follow(decoding)) {
+      context.pending = std::make_exception_ptr(context.work.TooMuch(decoding));
+    }
     LeaveIfPending(info);
   }
   Progress& progress = context.progress;
@@ -527,6 +576,10 @@ void ReadRows(Decompressor& context, uint8_t* top, ptrdiff_t step, bool cmyk) {
 
 }  // namespace
 
+int64_t JpegFileSizeLimit() { return 8 * 1000000ll * JpegMegapixelLimit + (64ll << 20); }
+
+int64_t JpegDecodeWorkBudget(int64_t bytes) { return 64 * bytes + (4ll << 20); }
+
 int JpegProgressPercent(long passCounter, long passLimit, int completedPasses, int totalPasses) {
   if (passLimit <= 0 || totalPasses <= 0) return -1;
   const double percent =
@@ -648,6 +701,7 @@ void TJPEGImage::Decode() {
       }
     });
     CheckPixelLimit(info);
+    context.work.Begin(info, static_cast<int64_t>(bytes.size()));
     const bool palette8 = info.quantize_colors != FALSE;
     raster.SetRasterFormat(palette8 ? rf8Bit : rf24Bit);
     Progress(TProgressStage::Starting, 0, false, TRect(), std::string());
@@ -814,7 +868,7 @@ TJPEGDecodeEnd TJPEGImage::DecodeRowsThrough(TStream* stream, TRowReceiver& rece
   const size_t pixelBytes = receiver.BytesPerPixel() == 4 ? 4 : 3;
   Guarded(context, [&] {
     context.Create();
-    info.progress = &context.progress.pub;  // for the scan limit
+    info.progress = &context.progress.pub;  // for the limits on scans and work
     if (stream != nullptr) {
       context.UseStreamSource(*stream);
     } else {
@@ -831,6 +885,7 @@ TJPEGDecodeEnd TJPEGImage::DecodeRowsThrough(TStream* stream, TRowReceiver& rece
   });
   if (stream != nullptr) RecordHeader(info.image_width, info.image_height, info.jpeg_color_space == JCS_GRAYSCALE, multipleScans);
   CheckPixelLimit(info);
+  context.work.Begin(info, stream != nullptr ? stream->Size() : static_cast<int64_t>(bytes.size()));
   // However the decoding ends, the receiver is done with the library's
   // blocks before any of them goes: declared after `state`, this ends first.
   struct TBlocksGoing {

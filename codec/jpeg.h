@@ -37,6 +37,22 @@ extern TJPEGOptions JpegOptionDefaults;
 inline constexpr uint32_t kDefaultMegapixelLimit = 400;
 extern uint32_t JpegMegapixelLimit;
 
+// The largest file a picture within the pixel limit could come in: 8 bytes
+// a pixel, twice what pure noise takes at quality 100 without colour
+// subsampling, plus 64 MiB of metadata and previews (3.3 GB at the
+// default limit). A larger file is no photo to decode.
+int64_t JpegFileSizeLimit();
+
+// The decoding work a file may ask for, in blocks of 8 x 8 samples that
+// the decoder passes over (each block once for every scan that covers it,
+// and once more for the output), as a file of `bytes` bytes: 64 a byte
+// plus 4 Mi. Real photos ask for at most 25 a byte (an all-black
+// progressive photo, the most a picture compresses); a progressive file of
+// a few bytes per scan announcing a large picture asks for thousands. A
+// decode that would need more ends in EOutOfResources as soon as the
+// scan that passes the budget begins.
+int64_t JpegDecodeWorkBudget(int64_t bytes);
+
 // The compressed bytes and what their header told.
 struct TJPEGData {
   std::unique_ptr<std::string> bytes;  // absent: nothing held at all

@@ -54,11 +54,6 @@ class ContentKeeper {
   std::string saved_;
 };
 
-bool FileExists(const std::string& fileName) {
-  const TFileFacts facts = FileFactsOf(fileName);
-  return facts.exists && !facts.directory;
-}
-
 }  // namespace
 
 void MarkVisited(int64_t offsetBase, int64_t dirStart) { visitedDirectories.emplace(offsetBase, dirStart); }
@@ -581,14 +576,19 @@ void TimgData::Reset() {
   fileDateTime = 0;
   fileSize = 0;
   errorText.clear();
+  openError = 0;
   exifInfo.reset();
   iptcInfo.reset();
   bigEndian = false;
 }
 
 bool TimgData::ScanJpegFile(const std::string& name) {
-  tiffSource = false;
   TFileStream file(name, TFileStream::Mode::OpenRead);
+  return ScanJpegFile(file);
+}
+
+bool TimgData::ScanJpegFile(TStream& file) {
+  tiffSource = false;
   TReadAheadStream stream(file);
   try {
     return ScanJpegStream(stream);
@@ -691,14 +691,18 @@ void TimgData::ProcessExifHeader() {
 }
 
 bool TimgData::ReadTiffFile(const std::string& name) {
+  TFileStream file(name, TFileStream::Mode::OpenRead);
+  return ReadTiffFile(file);
+}
+
+bool TimgData::ReadTiffFile(TStream& file) {
   struct SourceFlag {
     bool& flag;
     ~SourceFlag() { flag = false; }
   } resetLater{tiffSource};
   tiffSource = true;
-  TFileStream stream(name, TFileStream::Mode::OpenRead);
   try {
-    return ReadTiffStream(stream);
+    return ReadTiffStream(file);
   } catch (const std::exception& error) {
     errorText = error.what();
     return false;
@@ -731,9 +735,8 @@ bool TimgData::ReadTiffStream(TStream& stream) {
   return true;
 }
 
-void TimgData::ReadFileInfo(const std::string& name) {
-  const TFileFacts facts = FileFactsOf(name);
-  if (!facts.exists) return;
+void TimgData::ReadFileInfo(const TFileStream& file, const std::string& name) {
+  const TFileFacts facts = file.Facts();
   fileName = name;
   fileDateTime = facts.modifiedDays;  // days since 1899-12-30 in local time, the usual date-time count
   fileSize = facts.size > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max()
@@ -743,8 +746,10 @@ void TimgData::ReadFileInfo(const std::string& name) {
 bool TimgData::ReadMetadataFile(const std::string& name) {
   Reset();
   bool result = false;
-  if (!FileExists(name)) return false;
-  ReadFileInfo(name);
+  // Opened once: every later look at the file goes through this handle.
+  const std::unique_ptr<TFileStream> file = TFileStream::OpenForReading(name, openError);
+  if (!file) return false;
+  ReadFileInfo(*file, name);
   try {
     errorText = "Not an EXIF file";
     const size_t slash = name.find_last_of('/');
@@ -753,12 +758,12 @@ bool TimgData::ReadMetadataFile(const std::string& name) {
         dot == std::string::npos || (slash != std::string::npos && dot < slash) ? std::string()
                                                                                 : LowerText(name.substr(dot));
     if (extension == ".jpg" || extension == ".jpeg" || extension == ".jpe") {
-      if (ScanJpegFile(name)) {
+      if (ScanJpegFile(*file)) {
         errorText = "<none>";
         result = true;
       }
     } else if (extension == ".tif" || extension == ".tiff" || extension == ".nef") {
-      if (ReadTiffFile(name)) {
+      if (ReadTiffFile(*file)) {
         errorText = "<none>";
         result = true;
       }

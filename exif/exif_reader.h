@@ -18,6 +18,7 @@
 namespace shrinkwell {
 
 class TStream;
+class TFileStream;
 class TimgData;
 class TIPTCdata;
 
@@ -171,12 +172,18 @@ class TimgData : public tEndInd {
   // Opening failures (EFOpenError) pass through; any other error ends the
   // scan with false, keeping what was found so far.
   bool ScanJpegFile(const std::string& fileName);
+  // The same on a file opened already, read from its start.
+  bool ScanJpegFile(TStream& file);
   bool ScanJpegStream(TStream& stream);
   bool ReadTiffFile(const std::string& fileName);
+  bool ReadTiffFile(TStream& file);
   bool ReadTiffStream(TStream& stream);
-  // Picks the reader by the file name's extension; never raises.
+  // Opens the file once and picks the reader by the name's extension;
+  // never raises. A file that cannot be opened (missing, unreadable, no
+  // regular file) gives false and its error code in openError.
   bool ReadMetadataFile(const std::string& fileName);
-  void ReadFileInfo(const std::string& fileName);
+  // Records the open file's name, size and time of last writing.
+  void ReadFileInfo(const TFileStream& file, const std::string& fileName);
   // Header check and start of the walk of the EXIF section in content.
   void ProcessExifHeader();
 
@@ -200,6 +207,7 @@ class TimgData : public tEndInd {
   double fileDateTime = 0;  // days since 1899-12-30, local time
   int32_t fileSize = 0;
   std::string errorText;
+  int openError = 0;  // why ReadMetadataFile could not open its file
 
  private:
   tSection& Slot(int number) { return sectionTable.at(static_cast<size_t>(number - 1)); }

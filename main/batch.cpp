@@ -51,15 +51,31 @@ std::string LineEnding(const TPhotoOutcome& outcome, const std::u16string& outpu
     case TPhotoOutcome::TKind::OutputExists: return " skipped: " + ToNarrow(output) + " exists";
     case TPhotoOutcome::TKind::TooSmall: return " skipped: too small";
     case TPhotoOutcome::TKind::StoreFailed: return " failed: " + SystemErrorMessage(outcome.systemError);
+    case TPhotoOutcome::TKind::NotFound: return " skipped: not found";
+    case TPhotoOutcome::TKind::NotAFile: return " skipped: not a file";
   }
   return " OK";
+}
+
+// Whether the run may still end well after this photo: a copy that could
+// not be stored, or a photo asked for that is not there, it may not.
+bool DealtWith(const TPhotoOutcome& outcome) {
+  switch (outcome.kind) {
+    case TPhotoOutcome::TKind::StoreFailed:
+    case TPhotoOutcome::TKind::NotFound:
+    case TPhotoOutcome::TKind::NotAFile:
+      return false;
+    default:
+      return true;
+  }
 }
 
 // One argument as the loop sees it.
 struct TArgument {
   std::u16string name;
   std::string narrow;    // as the console and the 8-bit functions take it
-  bool photo = false;    // an existing file named .jpg or .jpeg
+  bool jpeg = false;     // named .jpg or .jpeg
+  bool photo = false;    // and an existing file
   std::u16string output;
 };
 
@@ -68,9 +84,15 @@ TArgument ArgumentFacts(int index) {
   argument.name = ArgumentAt(index);
   argument.narrow = ToNarrow(argument.name);
   const std::string extension = ExtensionOf(argument.narrow);
-  argument.photo = IsExistingFile(argument.name) && IsJpegExtension(extension);
+  argument.jpeg = IsJpegExtension(extension);
+  argument.photo = argument.jpeg && IsExistingFile(argument.name);
   if (argument.photo) argument.output = OutputNameFor(argument.name, ToWide(extension));
   return argument;
+}
+
+// What became of a photo that was named but is no existing file.
+TPhotoOutcome Missing(const TArgument& argument) {
+  return {IsExistingEntry(argument.name) ? TPhotoOutcome::TKind::NotAFile : TPhotoOutcome::TKind::NotFound, 0};
 }
 
 // The photos of a run, up to `slots` of them in flight: while one is
@@ -131,9 +153,10 @@ class TPhotoQueue {
 };
 
 // Runs the loop; true when every photo's copy was stored or rightly
-// skipped, false when some copy could not be stored.
+// skipped, false when some copy could not be stored or some photo named
+// was not there.
 bool RunLoop(std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines) {
-  bool allStored = true;
+  bool allDealtWith = true;
   const int count = ArgumentCount();
   std::vector<TArgument> arguments;
   for (int i = 1; i <= count; ++i) arguments.push_back(ArgumentFacts(i));
@@ -143,16 +166,21 @@ bool RunLoop(std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines) {
     console::Write("[" + ZeroPad(i, 2) + "/" + ZeroPad(count, 2) + "] " + argument.narrow);
     console::Flush();
     std::string ending = " OK";
-    if (argument.photo) {
-      TPreparedPhoto photo = queue.Take(static_cast<size_t>(i - 1));
-      const TPhotoOutcome outcome = pipelines.front()->Store(photo, argument.name, argument.output);
-      if (outcome.kind == TPhotoOutcome::TKind::StoreFailed) allStored = false;
+    if (argument.jpeg) {
+      TPhotoOutcome outcome;
+      if (argument.photo) {
+        TPreparedPhoto photo = queue.Take(static_cast<size_t>(i - 1));
+        outcome = pipelines.front()->Store(photo, argument.output);
+      } else {
+        outcome = Missing(argument);
+      }
+      allDealtWith = allDealtWith && DealtWith(outcome);
       ending = LineEnding(outcome, argument.output);
     }
     console::WriteLine(ending);
   }
   console::Flush();
-  return allStored;
+  return allDealtWith;
 }
 
 // How many photos are in flight at once: as many as free cores, at most
@@ -215,16 +243,16 @@ int RunBatch() {
       WriteLongBannerAndUsage();
       console::ReadLine();
     }
-    // A copy that could not be stored leaves its line and the run goes on,
-    // but a script must be able to tell.
-    const bool allStored = RunLoop(pipelines);
+    // A copy that could not be stored, or a photo that is not there, leaves
+    // its line and the run goes on, but a script must be able to tell.
+    const bool allDealtWith = RunLoop(pipelines);
     // The process's end gives the work memory back at once. Block by block
     // it cost a run 0.15 ms: each block the halving thread touched
     // interrupts the idle second core to flush its address translations.
     for (auto& pipeline : pipelines) pipeline->Settle();
     static auto* const keptToTheEnd = new std::vector<std::unique_ptr<TPhotoPipeline>>();
     for (auto& pipeline : pipelines) keptToTheEnd->push_back(std::move(pipeline));
-    return allStored ? 0 : 2;
+    return allDealtWith ? 0 : 2;
   } catch (const Exception& error) {
     console::WriteErrorReport(error.ClassName(), error.Address(), error.Message());
   } catch (const std::bad_alloc&) {

@@ -13,6 +13,7 @@
 #include "jpeg.h"
 #include "band_shrinker.h"
 #include "orientation.h"
+#include "photo_files.h"
 #include "scratch_safety.h"
 #include "system.h"
 #include "wide_names.h"
@@ -23,8 +24,6 @@ namespace {
 
 const char16_t kSourceScratch[] = u"1.$$$";
 const char16_t kOutputScratch[] = u"2.$$$";
-const char kSourceScratchName[] = "1.$$$";
-const char kOutputScratchName[] = "2.$$$";
 
 // Reports the time since the previous lap to the observer, if there is one.
 class TStageLaps {
@@ -45,10 +44,10 @@ class TStageLaps {
   Clock::time_point last_;
 };
 
-// The scratch names, this thread's while it lives: the other photo in flight
-// of this run waits here, and so does another run in this folder. It also
-// keeps the metadata reader, whose state is process-wide, to one photo at a
-// time.
+// The scratch names, this thread's while it lives: the other photo in
+// flight of this run waits here. It also keeps the metadata reader, whose
+// state is process-wide, to one photo at a time, and an interruption from
+// meeting a scratch file half made.
 class TScratchTurn {
  public:
   TScratchTurn() : inProcess_(ScratchMutex()) {}
@@ -59,82 +58,45 @@ class TScratchTurn {
     return mutex;
   }
   std::lock_guard<std::mutex> inProcess_;
-  TScratchLock folder_;
   TScratchInUse inUse_;
 };
 
-// One scratch name, ours while the scratch lock is held: whatever has the
-// name is removed at once, and what we make under it is removed when this
-// goes, unless it was moved away; an interruption removes it too.
-class TScratchFile {
- public:
-  TScratchFile(const char16_t* name, const char* narrowName)
-      : name_(name), narrowName_(narrowName), interruption_(narrowName) {
-    staleEntry_ = RemoveFile(name_);
-  }
-  ~TScratchFile() {
-    if (made_) RemoveFile(name_);
-  }
-  TScratchFile(const TScratchFile&) = delete;
-  TScratchFile& operator=(const TScratchFile&) = delete;
-
-  // We made the file: it is ours to remove.
-  void Made() { made_ = true; }
-  // Removed now, or moved away: nothing left to remove.
-  void Gone() { made_ = false; }
-  void Remove() {
-    RemoveFile(name_);
-    made_ = false;
-  }
-  const char16_t* Name() const { return name_; }
-  const char* NarrowName() const { return narrowName_; }
-  // Why a new file cannot be made under the name: what kept the old entry
-  // there (a folder, say) tells more than "exists".
-  int WhyNotMade(const TFileResult& made) const {
-    return made.targetExists && staleEntry_.error != 0 ? staleEntry_.error : made.error;
-  }
-
- private:
-  const char16_t* name_;
-  const char* narrowName_;
-  TRemovedOnInterrupt interruption_;
-  TFileResult staleEntry_;
-  bool made_ = false;
-};
-
 // The turn that the photo's EXIF Orientation asks for; none without one.
-TTurn TurnOfScratchCopy() {
+TTurn TurnOfCopy(TFileStream& copy) {
+  copy.Seek(0);
   TimgData metadata(255);
-  metadata.ScanJpegFile(kSourceScratchName);
+  metadata.ScanJpegFile(copy);
   if (!metadata.HasExif() || metadata.ImageInfo()->TagIndexByName("Orientation") < 0) return TTurn::None;
   return TurnForOrientationText(metadata.ImageInfo()->TagTextByName("Orientation"));
 }
 
 // Copy, metadata scan and read, through "1.$$$": the photo's turn, and its
 // bytes in memory or, where the system allows it, the copy open in
-// `removedCopy`, already removed from the folder: the decoder reads it
-// piece by piece, so that the bytes never need memory of their own. The
-// copy is made exclusively, so it can never go through a link or into a
-// file that was there before. A failed copy ends the run.
-TTurn ReadThroughScratchCopy(const std::u16string& source, TJPEGImage& jpeg, TStageLaps& laps,
+// `removedCopy`, its name already removed: the decoder reads it piece by
+// piece, so that the bytes never need memory of their own. Every step
+// goes through the copy's own handle. A copy that cannot be made ends the
+// run.
+TTurn ReadThroughScratchCopy(std::unique_ptr<TFileStream> photo, TJPEGImage& jpeg, TStageLaps& laps,
                              std::unique_ptr<TFileStream>& removedCopy) {
   const TScratchTurn scratch;
-  TScratchFile sourceCopy(kSourceScratch, kSourceScratchName);
-  const TFileResult copied = CopyFileTo(source, sourceCopy.Name(), true);
+  std::unique_ptr<TOwnFile> copy;
+  TFileResult copied = TOwnFile::Make(kSourceScratch, copy);
+  if (copied) copied = CopyFileTo(*photo, copy->Stream(), JpegFileSizeLimit());
+  photo.reset();
   if (!copied) {
-    throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(kSourceScratchName).c_str(),
-                             SystemErrorMessage(sourceCopy.WhyNotMade(copied)).c_str()));
+    throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(ToNarrow(kSourceScratch)).c_str(),
+                             SystemErrorMessage(copied.error).c_str()));
   }
-  sourceCopy.Made();
   laps.Lap(TPhotoStage::Copy);
-  const TTurn turn = TurnOfScratchCopy();
+  const TTurn turn = TurnOfCopy(copy->Stream());
   laps.Lap(TPhotoStage::Metadata);
+  copy->Stream().Seek(0);
   if (OpenFilesCanBeRemoved()) {
-    removedCopy = std::make_unique<TFileStream>(sourceCopy.NarrowName(), TFileStream::Mode::OpenRead);
+    removedCopy = copy->ReleaseStream();
   } else {
-    jpeg.ReadFromFile(sourceCopy.NarrowName());
+    jpeg.ReadFromStream(copy->Stream());
   }
-  sourceCopy.Remove();
+  copy.reset();
   laps.Lap(TPhotoStage::Read);
   return turn;
 }
@@ -194,24 +156,32 @@ class TRemovedCopy final : public TStream {
   std::future<void>& closing_;
 };
 
-// Writes the encoded copy to "2.$$$", then moves it to the output name.
-TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, const std::u16string& source, const std::u16string& output,
+// Writes the encoded copy to "2.$$$", then gives that file the output
+// name.
+TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, uint32_t accessBits, const std::u16string& output,
                                     TStageLaps& laps) {
-  jpeg.EnsureEncoded();  // done already: the work, before other runs are kept waiting
+  jpeg.EnsureEncoded();  // done already: the work, before the other photo in flight is kept waiting
   const TScratchTurn scratch;
-  TScratchFile outputCopy(kOutputScratch, kOutputScratchName);
-  {
-    TFileStream stream(outputCopy.NarrowName(), TFileStream::Mode::CreateNew);
-    outputCopy.Made();
-    jpeg.WriteToStream(stream);
-    stream.ShareLike(ToNarrow(source));
-    stream.Close();
+  std::unique_ptr<TOwnFile> copy;
+  const TFileResult made = TOwnFile::Make(kOutputScratch, copy);
+  if (!made) {
+    throw EFCreateError(Format("Datei \"%s\" kann nicht erstellt werden. %s",
+                               ExpandFileName(ToNarrow(kOutputScratch)).c_str(), SystemErrorMessage(made.error).c_str()));
   }
+  jpeg.WriteToStream(copy->Stream());
+  copy->Stream().ShareLike(accessBits);
+  copy->Stream().Flush();
   laps.Lap(TPhotoStage::Write);
-  const TFileResult moved = MoveFileTo(outputCopy.Name(), output);
+  const TFileResult moved = MoveFileTo(*copy, output);
   laps.Lap(TPhotoStage::Move);
-  if (moved) outputCopy.Gone();  // else the finished scratch file goes with outputCopy
   return moved;
+}
+
+// A photo that comes to no copy.
+TPreparedPhoto Ended(TPhotoOutcome::TKind kind) {
+  TPreparedPhoto photo;
+  photo.outcome.kind = kind;
+  return photo;
 }
 
 }  // namespace
@@ -230,20 +200,38 @@ void TPhotoPipeline::Settle() {
 
 TPhotoOutcome TPhotoPipeline::Process(const std::u16string& source, const std::u16string& output) {
   TPreparedPhoto photo = Prepare(source, output);
-  return Store(photo, source, output);
+  return Store(photo, output);
 }
 
 TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::u16string& output) {
-  // Only a shortcut for a second run over a folder: the no-replace move
+  // Only a shortcut for a second run over a folder: the no-replace naming
   // stays the guarantee.
-  if (EntryExists(output)) return {{TPhotoOutcome::TKind::OutputExists, 0}, nullptr};
+  if (EntryExists(output)) return Ended(TPhotoOutcome::TKind::OutputExists);
 
   TStageLaps laps(observer_);
+  TOpenedPhoto photo = OpenPhoto(source, JpegFileSizeLimit());
+  switch (photo.kind) {
+    case TOpenedPhoto::TKind::Opened:
+      break;
+    case TOpenedPhoto::TKind::NotFound:
+      return Ended(TPhotoOutcome::TKind::NotFound);
+    case TOpenedPhoto::TKind::NotAFile:
+      return Ended(TPhotoOutcome::TKind::NotAFile);
+    case TOpenedPhoto::TKind::TooLarge:
+      throw EOutOfResources(Format("Die Datei %s ist mit %lld Bytes zu groß: höchstens %lld Bytes bei %u Megapixeln "
+                                   "(SHRINKWELL_MAX_MEGAPIXELS)",
+                                   ExpandFileName(ToNarrow(source)).c_str(), static_cast<long long>(photo.size),
+                                   static_cast<long long>(JpegFileSizeLimit()), JpegMegapixelLimit));
+    case TOpenedPhoto::TKind::Failed:
+      throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(ToNarrow(source)).c_str(),
+                               SystemErrorMessage(photo.error).c_str()));
+  }
+  const uint32_t accessBits = photo.file->AccessBits();
   auto jpeg = std::make_unique<TJPEGImage>();
-  // The scratch names are locked only while a scratch file is in use, so
-  // that a second run in this folder decodes while this one does.
+  // The scratch names are this photo's only while a scratch file is in
+  // use, so that the other photo in flight decodes while this one does.
   std::unique_ptr<TFileStream> removedCopy;
-  const TTurn turn = ReadThroughScratchCopy(source, *jpeg, laps, removedCopy);
+  const TTurn turn = ReadThroughScratchCopy(std::move(photo.file), *jpeg, laps, removedCopy);
   // Halved twice, turned and encoded while it is decoded: neither the
   // full-size picture nor, unturned, the quarter-size one ever exists.
   bands_.Start(turn, &encoder_);
@@ -266,7 +254,7 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   // A copy of less than one pixel would be a file that no viewer opens.
   if (jpeg->PixelWidth() < 4 || jpeg->PixelHeight() < 4) {
     if (decodeEnded.valid()) decodeEnded.get();
-    return {{TPhotoOutcome::TKind::TooSmall, 0}, nullptr};
+    return Ended(TPhotoOutcome::TKind::TooSmall);
   }
   laps.Lap(TPhotoStage::Shrink);
   bands_.Finish();
@@ -276,14 +264,13 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   if (decodeEnded.valid()) decodeEnded.get();
   jpeg->TakeCompressed(std::move(encoded));
   laps.Lap(TPhotoStage::Encode);
-  return {{TPhotoOutcome::TKind::Stored, 0}, std::move(jpeg)};
+  return {{TPhotoOutcome::TKind::Stored, 0}, std::move(jpeg), accessBits};
 }
 
-TPhotoOutcome TPhotoPipeline::Store(TPreparedPhoto& photo, const std::u16string& source,
-                                    const std::u16string& output) {
+TPhotoOutcome TPhotoPipeline::Store(TPreparedPhoto& photo, const std::u16string& output) {
   if (photo.outcome.kind != TPhotoOutcome::TKind::Stored || !photo.copy) return photo.outcome;
   TStageLaps laps(observer_);
-  const TFileResult moved = StoreThroughScratchFile(*photo.copy, source, output, laps);
+  const TFileResult moved = StoreThroughScratchFile(*photo.copy, photo.accessBits, output, laps);
   photo.copy.reset();
   if (moved) return {TPhotoOutcome::TKind::Stored, 0};
   if (moved.targetExists) return {TPhotoOutcome::TKind::OutputExists, 0};

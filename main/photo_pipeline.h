@@ -1,11 +1,11 @@
 // One photo from its source file to its stored quarter-size upright copy:
 // copy to the scratch file, metadata scan, read, decode, shrink, turn,
 // encode, move. The pipeline is the only owner of the scratch files "1.$$$"
-// and "2.$$$" in the working directory and of the work buffers. A scratch
-// file is always a new file of our own (whatever had its name is removed
-// first, a planted link included), private to the user, used under a lock
-// that keeps other runs in the same folder out, and gone when the photo is
-// done, an error ends the run, or a signal interrupts it.
+// and "2.$$$" in the working directory and of the work buffers. The photo
+// and each scratch file are used only through the handle that opened or
+// made them (photo_files.h): a scratch file is always a new file of our
+// own, private to the user, and gone when the photo is done, an error ends
+// the run, or a signal interrupts it.
 #pragma once
 
 #include <functional>
@@ -31,7 +31,9 @@ struct TPhotoOutcome {
     Stored,        // the copy lies under the output name
     OutputExists,  // the output name was taken; nothing was written
     TooSmall,      // under 4 pixels wide or high: no picture to store
-    StoreFailed,   // the finished copy could not be moved to the output name
+    StoreFailed,   // the finished copy could not be given the output name
+    NotFound,      // no photo of that name (a link to nothing included)
+    NotAFile,      // a folder, a pipe, a device: never opened
   };
   TKind kind = TKind::Stored;
   int systemError = 0;  // StoreFailed: the platform's error code
@@ -42,6 +44,7 @@ struct TPhotoOutcome {
 struct TPreparedPhoto {
   TPhotoOutcome outcome;
   std::unique_ptr<TJPEGImage> copy;  // quarter size, upright, quality 88
+  uint32_t accessBits = 0;           // who may read the photo
 };
 
 class TPhotoPipeline {
@@ -63,11 +66,13 @@ class TPhotoPipeline {
   void SetStageObserver(StageObserver observer) { observer_ = std::move(observer); }
 
   // Makes the copy of source under output. An output name that is taken
-  // skips the photo before any work; the move never replaces a file either.
-  // Errors that end the run pass through: a scratch file that cannot be
-  // made or opened (EFOpenError, EFCreateError), a photo that the codec
-  // cannot decode (EJPEG) or that is larger than the pixel limit
-  // (EOutOfResources), a scratch file that cannot be written (EWriteError).
+  // skips the photo before any work; the naming never replaces a file
+  // either. Errors that end the run pass through: a photo or a scratch file
+  // that cannot be opened or made (EFOpenError, EFCreateError), a photo
+  // that the codec cannot decode (EJPEG) or that is larger than the pixel
+  // limit, its file larger than such a picture could need, or its decoding
+  // more work than its size allows (EOutOfResources), a scratch file that
+  // cannot be written (EWriteError).
   TPhotoOutcome Process(const std::u16string& source, const std::u16string& output);
 
   // The same in two parts, so that the next photo can be prepared while
@@ -75,7 +80,7 @@ class TPhotoPipeline {
   // per pipeline; photos of one run are stored one at a time, in order,
   // with any pipeline's Store.
   TPreparedPhoto Prepare(const std::u16string& source, const std::u16string& output);
-  TPhotoOutcome Store(TPreparedPhoto& photo, const std::u16string& source, const std::u16string& output);
+  TPhotoOutcome Store(TPreparedPhoto& photo, const std::u16string& output);
 
  private:
   // Encodes the copy's rows as the shrinker makes them, at quality 88 and

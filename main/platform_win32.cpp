@@ -1,11 +1,8 @@
-// Win32 implementation of the command line, the file operations and the
-// scratch-file safety. The file operations are the Windows functions the
-// driver was written for (FindFirstFileW, CopyFileW, DeleteFileW,
-// MoveFileW), with their 8-bit variants outside the NT family, plus what
-// makes a run safe: no copy ever replaces a file or leaves a partial one
-// under a final name, stale read-only scratch files go, a named mutex keeps
-// two runs in one folder apart, and Ctrl+C or a closed console window takes
-// this run's files along.
+// Win32 implementation of the command line, the file operations by name
+// and the interruption. The file operations are the Windows functions the
+// driver was written for (FindFirstFileW, DeleteFileW), with their 8-bit
+// variants outside the NT family; stale read-only scratch files go, and
+// Ctrl+C or a closed console window takes this run's files along.
 #include <windows.h>
 
 #include <atomic>
@@ -57,24 +54,6 @@ bool DeleteEntry(const std::u16string& name) {
   return NtPlatform() ? DeleteFileW(W(name)) : DeleteFileA(ToNarrow(name).c_str());
 }
 
-bool CopyEntry(const std::u16string& source, const std::u16string& target, bool failIfExists) {
-  return NtPlatform() ? CopyFileW(W(source), W(target), failIfExists)
-                      : CopyFileA(ToNarrow(source).c_str(), ToNarrow(target).c_str(), failIfExists);
-}
-
-// Renames without replacing and without copying: across drives it fails.
-bool RenameWithoutReplacing(const std::u16string& source, const std::u16string& target) {
-  return NtPlatform() ? MoveFileExW(W(source), W(target), 0) : MoveFileA(ToNarrow(source).c_str(), ToNarrow(target).c_str());
-}
-
-// A read-only copy would make every later run fail to replace it.
-void ClearReadOnly(const std::u16string& name) {
-  const DWORD attributes = AttributesOf(name);
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-    SetAttributes(name, attributes & ~FILE_ATTRIBUTE_READONLY);
-  }
-}
-
 // ---------------------------------------------------------------------------
 // Interruption
 
@@ -113,20 +92,6 @@ BOOL WINAPI RemoveFilesAndEnd(DWORD event) {
   // Ctrl+C (and Ctrl+Break), 129 when the console goes away.
   ExitProcess(event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 130 : 129);
   return TRUE;
-}
-
-// A temporary file of our own in the folder of target, for a copy that
-// takes target's name only when it is whole; registered for interruption
-// from the moment it exists.
-std::u16string TemporaryBeside(const std::u16string& target, std::unique_ptr<TRemovedOnInterrupt>& registration) {
-  const size_t slash = target.find_last_of(u"\\/:");
-  std::u16string folder = slash == std::u16string::npos ? u"." : target.substr(0, slash + 1);
-  wchar_t name[MAX_PATH];
-  const TScratchInUse held;
-  if (!GetTempFileNameW(W(folder), L"shw", 0, name)) return std::u16string();
-  const std::u16string temporary(reinterpret_cast<const char16_t*>(name));
-  registration = std::make_unique<TRemovedOnInterrupt>(ToNarrow(temporary));
-  return temporary;
 }
 
 }  // namespace
@@ -189,22 +154,9 @@ bool IsExistingFile(const std::u16string& name) {
   return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-bool EntryExists(const std::u16string& name) { return AttributesOf(name) != INVALID_FILE_ATTRIBUTES; }
+bool IsExistingEntry(const std::u16string& name) { return AttributesOf(name) != INVALID_FILE_ATTRIBUTES; }
 
-TFileResult CopyFileTo(const std::u16string& source, const std::u16string& target, bool failIfExists) {
-  if (!CopyEntry(source, target, failIfExists)) {
-    const DWORD error = GetLastError();
-    // What the copy made of the target goes; an existing target that made
-    // it fail stays.
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-      ClearReadOnly(target);
-      DeleteEntry(target);
-    }
-    return Failure(error);
-  }
-  ClearReadOnly(target);
-  return TFileResult::Success();
-}
+bool EntryExists(const std::u16string& name) { return AttributesOf(name) != INVALID_FILE_ATTRIBUTES; }
 
 TFileResult RemoveFile(const std::u16string& name) {
   if (DeleteEntry(name)) return TFileResult::Success();
@@ -219,31 +171,6 @@ TFileResult RemoveFile(const std::u16string& name) {
     }
   }
   return Failure(error);
-}
-
-bool OpenFilesCanBeRemoved() { return false; }
-
-TFileResult MoveFileTo(const std::u16string& source, const std::u16string& target) {
-  if (RenameWithoutReplacing(source, target)) return TFileResult::Success();
-  const DWORD error = GetLastError();
-  if (error != ERROR_NOT_SAME_DEVICE) return Failure(error);
-  // Another drive: the copy goes to a temporary file of our own beside the
-  // target, which takes the target's name only when whole.
-  std::unique_ptr<TRemovedOnInterrupt> registration;
-  const std::u16string temporary = TemporaryBeside(target, registration);
-  if (temporary.empty()) return Failure(GetLastError());
-  if (!CopyEntry(source, temporary, false) || !RenameWithoutReplacing(temporary, target)) {
-    const DWORD failure = GetLastError();
-    DeleteEntry(temporary);
-    return Failure(failure);
-  }
-  if (!DeleteEntry(source)) {
-    // Take the copy back, so that nothing is doubled.
-    const DWORD failure = GetLastError();
-    DeleteEntry(target);
-    return Failure(failure);
-  }
-  return TFileResult::Success();
 }
 
 // ---------------------------------------------------------------------------
@@ -270,42 +197,6 @@ std::u16string ToWide(const std::string& text) {
 // ---------------------------------------------------------------------------
 // Scratch safety
 
-TScratchLock::TScratchLock() {
-  // A named mutex for the working folder, named after its final path (the
-  // same folder by any name or link): the kernel releases it with the
-  // process, and no file is left behind.
-  const HANDLE folder = CreateFileW(L".", 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return;  // making the scratch files fails and says why
-  wchar_t path[32768];
-  const DWORD length = GetFinalPathNameByHandleW(folder, path, 32768, FILE_NAME_NORMALIZED);
-  CloseHandle(folder);
-  if (length == 0 || length >= 32768) return;
-  // Folder names compare without letter case on Windows.
-  CharUpperBuffW(path, length);
-  uint64_t hash = 14695981039346656037ull;  // FNV-1a over the path's UTF-16 units
-  for (DWORD i = 0; i < length; ++i) hash = (hash ^ path[i]) * 1099511628211ull;
-  wchar_t name[64];
-  wsprintfW(name, L"Local\\shrinkwell-scratch-%08lx%08lx", static_cast<unsigned long>(hash >> 32),
-            static_cast<unsigned long>(hash & 0xFFFFFFFFu));
-  const HANDLE mutex = CreateMutexW(nullptr, FALSE, name);
-  if (mutex == nullptr) return;  // the run goes on unprotected rather than not at all
-  const DWORD waited = WaitForSingleObject(mutex, INFINITE);
-  // An abandoned mutex (a run that died holding it) is ours now as well.
-  if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-    CloseHandle(mutex);
-    return;
-  }
-  handle_ = reinterpret_cast<intptr_t>(mutex);
-}
-
-TScratchLock::~TScratchLock() {
-  if (handle_ == -1) return;
-  const HANDLE mutex = reinterpret_cast<HANDLE>(handle_);
-  ReleaseMutex(mutex);
-  CloseHandle(mutex);
-}
-
 TScratchInUse::TScratchInUse() { EnterCriticalSection(&CleanupLock()); }
 TScratchInUse::~TScratchInUse() { LeaveCriticalSection(&CleanupLock()); }
 
@@ -314,8 +205,9 @@ void InstallInterruptCleanup() {
   SetConsoleCtrlHandler(RemoveFilesAndEnd, TRUE);
 }
 
-TRemovedOnInterrupt::TRemovedOnInterrupt(const std::string& name) {
-  const std::u16string wide = ToWide(name);
+// Removed by name: while the run makes or uses a file, the handler waits
+// (TScratchInUse), and our files are removed when that work ends.
+TRemovedOnInterrupt::TRemovedOnInterrupt(const std::u16string& wide, const TFileIdentity&) {
   if (wide.size() >= MAX_PATH * 4) return;
   for (int i = 0; i < static_cast<int>(std::size(cleanupSlots)); ++i) {
     TCleanupSlot& slot = cleanupSlots[i];

@@ -1,7 +1,6 @@
-// What keeps the scratch files of one run apart from every other run and
-// from an interruption: a lock on the working directory's scratch names and
-// the removal of this run's files when a signal ends it. Platform layer
-// (POSIX here).
+// What takes this run's files away when a signal ends it, and keeps an
+// interruption from meeting a file half made. Platform layer (POSIX and
+// Win32).
 #pragma once
 
 #include <cstdint>
@@ -9,19 +8,12 @@
 
 namespace shrinkwell {
 
-// An exclusive lock on the scratch names of the working directory, held
-// while it lives. A second run in the same folder waits in the constructor
-// until the first lets go. It is a kernel lock on the folder itself: no
-// lock file exists, and a run that crashes releases it with its process.
-class TScratchLock {
- public:
-  TScratchLock();
-  ~TScratchLock();
-  TScratchLock(const TScratchLock&) = delete;
-  TScratchLock& operator=(const TScratchLock&) = delete;
-
- private:
-  intptr_t handle_ = -1;  // a descriptor of the folder, or a Windows mutex
+// Which file a name stood for when we made it: a removal by name checks it
+// first, so that it never takes an entry someone else put there since.
+struct TFileIdentity {
+  uint64_t device = 0;
+  uint64_t index = 0;
+  bool operator==(const TFileIdentity& other) const { return device == other.device && index == other.index; }
 };
 
 // Makes Ctrl+C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and the
@@ -42,11 +34,12 @@ class TScratchInUse {
   TScratchInUse& operator=(const TScratchInUse&) = delete;
 };
 
-// Registers a file name (8-bit, as the file functions take it) for removal
-// on interruption while this object lives. It does not remove the file.
+// Registers a file's name for removal on interruption while this object
+// lives, if the name then still names that file. It does not remove the
+// file.
 class TRemovedOnInterrupt {
  public:
-  explicit TRemovedOnInterrupt(const std::string& name);
+  TRemovedOnInterrupt(const std::u16string& name, const TFileIdentity& identity);
   ~TRemovedOnInterrupt();
   TRemovedOnInterrupt(const TRemovedOnInterrupt&) = delete;
   TRemovedOnInterrupt& operator=(const TRemovedOnInterrupt&) = delete;

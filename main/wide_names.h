@@ -1,6 +1,7 @@
-// UTF-16 command-line arguments and the four file operations the batch
-// driver needs, over a small platform layer (POSIX here; a Win32 one maps the
-// same calls onto the wide Windows functions).
+// UTF-16 command-line arguments and the file operations by name that the
+// batch driver needs, over a small platform layer (POSIX here; a Win32 one
+// maps the same calls onto the wide Windows functions). The photo's own
+// files are used through their handles (photo_files.h).
 #pragma once
 
 #include <cstddef>
@@ -42,21 +43,13 @@ struct TFileResult {
 // True when the name (which may hold the wildcards * and ?) finds an entry
 // and the first entry found is not a directory.
 bool IsExistingFile(const std::u16string& name);
+// True when the name, its links followed, leads to an entry of any kind
+// (a folder, a pipe); no wildcards.
+bool IsExistingEntry(const std::u16string& name);
 // True when a directory entry of exactly this name exists, of any kind
 // (a dangling link included); no wildcards.
 bool EntryExists(const std::u16string& name);
-// Copies the file's bytes; with failIfExists an existing target makes it
-// fail, otherwise the target is overwritten. A failed copy leaves no partial
-// target behind.
-TFileResult CopyFileTo(const std::u16string& source, const std::u16string& target, bool failIfExists);
 TFileResult RemoveFile(const std::u16string& name);
-// True where a file may be removed while it is open, its bytes staying
-// readable through the open file until it is closed (POSIX); Windows
-// refuses to remove a file in use.
-bool OpenFilesCanBeRemoved();
-// Renames or, across file systems, copies and removes the source. Never
-// replaces an existing target, also not when one appears meanwhile.
-TFileResult MoveFileTo(const std::u16string& source, const std::u16string& target);
 
 // The 8-bit form of a UTF-16 text, as the console and the 8-bit file
 // functions take it (UTF-8 here), and back.

@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -184,24 +183,14 @@ struct Metadata {
   std::optional<GpsPosition> gps;
 };
 
-// Why a file cannot be opened for reading; empty when it can. Asked
-// before the reader, which gives one text for every such failure.
-std::string OpenProblem(const std::string& file) {
-  std::error_code ignored;
-  if (std::filesystem::is_directory(file, ignored)) return std::strerror(EISDIR);
-  errno = 0;
-  FILE* stream = std::fopen(file.c_str(), "rb");
-  if (stream == nullptr) return std::strerror(errno != 0 ? errno : ENOENT);
-  std::fclose(stream);
-  return std::string();
-}
-
 Metadata Read(shrinkwell::TimgData& reader, const std::string& file) {
   Metadata found;
-  found.error = OpenProblem(file);
-  if (!found.error.empty()) return found;
   if (!reader.ReadMetadataFile(file)) {
-    found.error = shrinkwell::AnsiToUtf8(reader.errorText.empty() ? "Not an EXIF file" : reader.errorText);
+    if (reader.openError != 0) {
+      found.error = shrinkwell::SystemErrorMessage(reader.openError);
+    } else {
+      found.error = shrinkwell::AnsiToUtf8(reader.errorText.empty() ? "Not an EXIF file" : reader.errorText);
+    }
     return found;
   }
   found.info = reader.ImageInfo();

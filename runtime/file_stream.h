@@ -1,11 +1,14 @@
 // Byte streams read or written whole-buffer at a time: a file opened by its
-// 8-bit name, or bytes in memory.
+// 8-bit name or adopted as an open handle, or bytes in memory.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "system.h"
 
 namespace shrinkwell {
 
@@ -15,7 +18,8 @@ class TStream {
 
   virtual int64_t Size() const = 0;
   int64_t Position() const { return position_; }
-  // Reads up to count bytes; returns how many arrived (0 at the end).
+  // Reads up to count bytes; returns how many arrived (0 at the end). A
+  // file that cannot be read raises EReadError.
   virtual size_t Read(void* buffer, size_t count) = 0;
   // Reads exactly count bytes or raises EReadError "Stream-Lesefehler".
   void ReadBuffer(void* buffer, size_t count);
@@ -62,10 +66,17 @@ class TReadAheadStream final : public TStream {
   size_t end_ = 0;  // the end of what block_ holds
 };
 
+// An open file's handle (a descriptor, or a Windows file handle) handed
+// over to a TFileStream, which closes it.
+struct TOwnedHandle {
+  intptr_t value;
+};
+
 class TFileStream final : public TStream {
  public:
   enum class Mode {
-    OpenRead,   // existing file, read only; others may read it too
+    OpenRead,   // an existing regular file, read only; others may read it
+                // too. Never waits: a pipe or a device is refused at once.
     Create,     // new or emptied file, write only
     CreateNew,  // a new file of our own: fails when the name is taken (a
                 // link included), readable and writable by the owner only
@@ -74,19 +85,35 @@ class TFileStream final : public TStream {
   // Raises EFOpenError (OpenRead) or EFCreateError (the others) with the
   // expanded name and the system's text when the file cannot be opened.
   TFileStream(const std::string& name, Mode mode);
+  explicit TFileStream(TOwnedHandle handle) : handle_(handle.value) {}
   ~TFileStream();
   TFileStream(const TFileStream&) = delete;
   TFileStream& operator=(const TFileStream&) = delete;
 
+  // OpenRead without raising: nullptr, and the platform's error code in
+  // `error` (kNotARegularFile for a pipe, a device or a folder).
+  static std::unique_ptr<TFileStream> OpenForReading(const std::string& name, int& error);
+
+  intptr_t Handle() const { return handle_; }
   int64_t Size() const override;
+  // The file's size and time of last writing.
+  TFileFacts Facts() const;
+  // The next Read or write starts here.
+  void Seek(int64_t position) { position_ = position; }
   size_t Read(void* buffer, size_t count) override;
   void WriteBuffer(const void* buffer, size_t count) override;
+  // Who may read the file, as ShareLike takes it: the POSIX mode bits; 0
+  // on Windows, where a new file takes its folder's permissions.
+  uint32_t AccessBits() const;
   // Opens the file to the access a new file of the user's would have, but
-  // to no more than the file `like` grants: the copy of a private photo
-  // stays private.
-  void ShareLike(const std::string& like);
-  // Closes the file; a failure to flush it (a full disk on a network share)
-  // raises EWriteError. The destructor closes silently.
+  // to no more than `accessBits` (another file's AccessBits) grant: the
+  // copy of a private photo stays private.
+  void ShareLike(uint32_t accessBits);
+  // Hands what was written to the file system, as closing would, and
+  // raises EWriteError when that fails (a full disk on a network share).
+  void Flush();
+  // Closes the file; a failure to flush it raises EWriteError. The
+  // destructor closes silently.
   void Close();
 
  private:

@@ -1,9 +1,12 @@
 // The file stream over POSIX file descriptors.
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <memory>
+#include <utility>
 
 #include "errors.h"
 #include "file_stream.h"
@@ -26,19 +29,37 @@ int Fd(intptr_t handle) { return static_cast<int>(handle); }
 
 }  // namespace
 
+std::unique_ptr<TFileStream> TFileStream::OpenForReading(const std::string& name, int& error) {
+  // Non-blocking, so that opening a named pipe returns at once; a regular
+  // file reads the same either way.
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
+  auto file = std::make_unique<TFileStream>(TOwnedHandle{fd});
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    error = errno;
+    return nullptr;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    error = S_ISDIR(info.st_mode) ? EISDIR : kNotARegularFile;
+    return nullptr;
+  }
+  error = 0;
+  return file;
+}
+
 TFileStream::TFileStream(const std::string& name, Mode mode) {
   if (mode == Mode::OpenRead) {
-    handle_ = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat info;
-    if (handle_ >= 0 && ::fstat(Fd(handle_), &info) == 0 && S_ISDIR(info.st_mode)) {
-      ::close(Fd(handle_));
-      handle_ = -1;
-      errno = EISDIR;
-    }
-    if (handle_ < 0) {
+    int error = 0;
+    std::unique_ptr<TFileStream> file = OpenForReading(name, error);
+    if (!file) {
       throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(name).c_str(),
-                               SystemErrorMessage(errno).c_str()));
+                               SystemErrorMessage(error).c_str()));
     }
+    std::swap(handle_, file->handle_);
   } else {
     handle_ = mode == Mode::CreateNew ? ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600)
                                       : ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
@@ -59,13 +80,27 @@ int64_t TFileStream::Size() const {
   return static_cast<int64_t>(info.st_size);
 }
 
+TFileFacts TFileStream::Facts() const {
+  TFileFacts facts;
+  struct stat info;
+  if (::fstat(Fd(handle_), &info) != 0) return facts;
+  facts.size = static_cast<int64_t>(info.st_size);
+  struct tm local;
+  const time_t seconds = info.st_mtime;
+  localtime_r(&seconds, &local);
+  facts.modifiedDays = (static_cast<double>(seconds) + static_cast<double>(local.tm_gmtoff)) / 86400.0 + 25569.0;
+  return facts;
+}
+
 size_t TFileStream::Read(void* buffer, size_t count) {
   size_t done = 0;
   char* out = static_cast<char*>(buffer);
   while (done < count) {
     const ssize_t got = ::pread(Fd(handle_), out + done, count - done, position_);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) break;
+    // A failing disk is no end of the file: what follows would be missing.
+    if (got < 0) throw EReadError("Stream-Lesefehler");
+    if (got == 0) break;
     done += static_cast<size_t>(got);
     position_ += got;
   }
@@ -84,10 +119,20 @@ void TFileStream::WriteBuffer(const void* buffer, size_t count) {
   }
 }
 
-void TFileStream::ShareLike(const std::string& like) {
+uint32_t TFileStream::AccessBits() const {
   struct stat info;
-  if (::stat(like.c_str(), &info) != 0) return;  // stays private
-  ::fchmod(Fd(handle_), (0666 & ~creationMask) & (info.st_mode | 0600));
+  return ::fstat(Fd(handle_), &info) == 0 ? static_cast<uint32_t>(info.st_mode & 07777) : 0;
+}
+
+void TFileStream::ShareLike(uint32_t accessBits) {
+  ::fchmod(Fd(handle_), (0666 & ~creationMask) & (static_cast<mode_t>(accessBits) | 0600));
+}
+
+void TFileStream::Flush() {
+  // A network file system writes back, and reports what failed, whenever
+  // a descriptor of the file is closed: this one stays open.
+  const int other = ::fcntl(Fd(handle_), F_DUPFD_CLOEXEC, 0);
+  if (other < 0 || (::close(other) != 0 && errno != EINTR)) throw EWriteError("Stream-Schreibfehler");
 }
 
 void TFileStream::Close() {

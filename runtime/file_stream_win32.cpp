@@ -2,6 +2,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
+#include <utility>
 
 #include "errors.h"
 #include "file_stream.h"
@@ -11,7 +13,7 @@ namespace shrinkwell {
 
 namespace {
 
-HANDLE Handle(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
+HANDLE Native(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 intptr_t Stored(HANDLE handle) { return handle == INVALID_HANDLE_VALUE ? -1 : reinterpret_cast<intptr_t>(handle); }
 
 // Reads and writes name their position, as pread and pwrite do.
@@ -27,15 +29,35 @@ DWORD ChunkOf(size_t left) { return static_cast<DWORD>(std::min<size_t>(left, 1u
 
 }  // namespace
 
+std::unique_ptr<TFileStream> TFileStream::OpenForReading(const std::string& name, int& error) {
+  // Others may read it; and remove it (an interruption may have to).
+  const HANDLE handle = CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    error = static_cast<int>(GetLastError());
+    return nullptr;
+  }
+  auto file = std::make_unique<TFileStream>(TOwnedHandle{reinterpret_cast<intptr_t>(handle)});
+  // A device or a pipe under a file's name is no file to read.
+  BY_HANDLE_FILE_INFORMATION info;
+  if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+    error = kNotARegularFile;
+    return nullptr;
+  }
+  error = 0;
+  return file;
+}
+
 TFileStream::TFileStream(const std::string& name, Mode mode) {
   if (mode == Mode::OpenRead) {
-    // Others may read it; and remove it (an interruption may have to).
-    handle_ = Stored(CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (handle_ < 0) {
+    int error = 0;
+    std::unique_ptr<TFileStream> file = OpenForReading(name, error);
+    if (!file) {
       throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(name).c_str(),
-                               SystemErrorMessage(static_cast<int>(GetLastError())).c_str()));
+                               SystemErrorMessage(error).c_str()));
     }
+    std::swap(handle_, file->handle_);
   } else {
     // A new file of our own fails on any entry of that name, a link or a
     // junction included: CREATE_NEW never opens what is there.
@@ -49,12 +71,12 @@ TFileStream::TFileStream(const std::string& name, Mode mode) {
 }
 
 TFileStream::~TFileStream() {
-  if (handle_ >= 0) CloseHandle(Handle(handle_));
+  if (handle_ >= 0) CloseHandle(Native(handle_));
 }
 
 int64_t TFileStream::Size() const {
   LARGE_INTEGER size;
-  return GetFileSizeEx(Handle(handle_), &size) ? static_cast<int64_t>(size.QuadPart) : 0;
+  return GetFileSizeEx(Native(handle_), &size) ? static_cast<int64_t>(size.QuadPart) : 0;
 }
 
 size_t TFileStream::Read(void* buffer, size_t count) {
@@ -63,7 +85,12 @@ size_t TFileStream::Read(void* buffer, size_t count) {
   while (done < count) {
     OVERLAPPED at = At(position_);
     DWORD got = 0;
-    if (!ReadFile(Handle(handle_), out + done, ChunkOf(count - done), &got, &at) || got == 0) break;
+    if (!ReadFile(Native(handle_), out + done, ChunkOf(count - done), &got, &at)) {
+      // A failing disk is no end of the file: what follows would be missing.
+      if (GetLastError() != ERROR_HANDLE_EOF) throw EReadError("Stream-Lesefehler");
+      break;
+    }
+    if (got == 0) break;
     done += got;
     position_ += got;
   }
@@ -76,7 +103,7 @@ void TFileStream::WriteBuffer(const void* buffer, size_t count) {
   while (done < count) {
     OVERLAPPED at = At(position_);
     DWORD put = 0;
-    if (!WriteFile(Handle(handle_), in + done, ChunkOf(count - done), &put, &at) || put == 0) {
+    if (!WriteFile(Native(handle_), in + done, ChunkOf(count - done), &put, &at) || put == 0) {
       throw EWriteError("Stream-Schreibfehler");
     }
     done += put;
@@ -84,13 +111,32 @@ void TFileStream::WriteBuffer(const void* buffer, size_t count) {
   }
 }
 
+TFileFacts TFileStream::Facts() const {
+  TFileFacts facts;
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(Native(handle_), &info)) return facts;
+  facts.size = static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow);
+  FILETIME local;
+  if (FileTimeToLocalFileTime(&info.ftLastWriteTime, &local)) {
+    // 100-nanosecond steps since 1601-01-01; 1899-12-30 is 109205 days later.
+    const uint64_t steps = (static_cast<uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime;
+    facts.modifiedDays = static_cast<double>(steps) / 864000000000.0 - 109205.0;
+  }
+  return facts;
+}
+
 // Windows gives a new file the folder's inherited permissions; there is
-// nothing to widen.
-void TFileStream::ShareLike(const std::string&) {}
+// nothing to widen, nor to narrow.
+uint32_t TFileStream::AccessBits() const { return 0; }
+void TFileStream::ShareLike(uint32_t) {}
+
+// WriteFile reports a full disk itself; FlushFileBuffers would force
+// every byte to the disk, which a file that is renamed next does not need.
+void TFileStream::Flush() {}
 
 void TFileStream::Close() {
   if (handle_ < 0) return;
-  const HANDLE handle = Handle(handle_);
+  const HANDLE handle = Native(handle_);
   handle_ = -1;
   if (!CloseHandle(handle)) throw EWriteError("Stream-Schreibfehler");
 }

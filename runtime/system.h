@@ -15,7 +15,8 @@ namespace shrinkwell {
 // a quarter of a millisecond.
 void UseUserLocale();
 
-// The system's text for an error code (errno on POSIX).
+// The system's text for an error code (errno on POSIX, GetLastError's
+// code on Windows) or for kNotARegularFile.
 std::string SystemErrorMessage(int code);
 
 // How many processors this process may run on (at least 1).
@@ -39,16 +40,16 @@ bool ProcessorHasAvx2();
 // them all. False when the system does not tell cheaply.
 bool ProcessorsForEveryReadyThread();
 
-// What the file system tells of a name: whether something is there, whether
-// it is a directory, its size, and when it was last written, in days since
-// 1899-12-30, local time.
+// What the file system tells of a file: its size, and when it was last
+// written, in days since 1899-12-30, local time.
 struct TFileFacts {
-  bool exists = false;
-  bool directory = false;
   int64_t size = 0;
   double modifiedDays = 0;
 };
-TFileFacts FileFactsOf(const std::string& name);
+
+// The error code of a file that is no regular file (a pipe, a device, a
+// folder) where one was asked for; SystemErrorMessage has a text for it.
+inline constexpr int kNotARegularFile = -1;
 
 // The absolute form of a file name: relative names are taken from the current
 // working directory. Nothing else is resolved.

@@ -57,6 +57,7 @@ void UseUserLocale() {
 }
 
 std::string SystemErrorMessage(int code) {
+  if (code == kNotARegularFile) return "Not a regular file";
   char buffer[256];
   // GNU strerror_r may return a static text instead of filling the buffer.
   const char* text = strerror_r(code, buffer, sizeof buffer);
@@ -119,20 +120,6 @@ bool ProcessorsForEveryReadyThread() {
   static const long online = sysconf(_SC_NPROCESSORS_ONLN);  // read from a file: once
   // In a process kept to some of the processors the count says nothing.
   return online > 0 && AvailableProcessors() == online && ready <= online;
-}
-
-TFileFacts FileFactsOf(const std::string& name) {
-  TFileFacts facts;
-  struct stat info;
-  if (::stat(name.c_str(), &info) != 0) return facts;
-  facts.exists = true;
-  facts.directory = S_ISDIR(info.st_mode);
-  facts.size = static_cast<int64_t>(info.st_size);
-  struct tm local;
-  const time_t seconds = info.st_mtime;
-  localtime_r(&seconds, &local);
-  facts.modifiedDays = (static_cast<double>(seconds) + static_cast<double>(local.tm_gmtoff)) / 86400.0 + 25569.0;
-  return facts;
 }
 
 std::string ExpandFileName(const std::string& name) {

@@ -16,6 +16,7 @@ void UseUserLocale() {
 }
 
 std::string SystemErrorMessage(int code) {
+  if (code == kNotARegularFile) return "Not a regular file";
   char* text = nullptr;
   const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -68,22 +69,6 @@ bool ProcessorHasAvx2() {
 }
 
 bool ProcessorsForEveryReadyThread() { return false; }
-
-TFileFacts FileFactsOf(const std::string& name) {
-  TFileFacts facts;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExA(name.c_str(), GetFileExInfoStandard, &data)) return facts;
-  facts.exists = true;
-  facts.directory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-  facts.size = static_cast<int64_t>((static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow);
-  FILETIME local;
-  if (FileTimeToLocalFileTime(&data.ftLastWriteTime, &local)) {
-    // 100-nanosecond steps since 1601-01-01; 1899-12-30 is 109205 days later.
-    const uint64_t steps = (static_cast<uint64_t>(local.dwHighDateTime) << 32) | local.dwLowDateTime;
-    facts.modifiedDays = static_cast<double>(steps) / 864000000000.0 - 109205.0;
-  }
-  return facts;
-}
 
 std::string ExpandFileName(const std::string& name) {
   std::vector<char> full(MAX_PATH);

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "fixtures.h"
 #include "run_program.h"
@@ -96,26 +97,46 @@ TEST(BatchRun, UsageWaitsUntilEnterIsPressed) {
   ::close(fromChild[0]);
 }
 
-TEST(BatchRun, ArgumentsThatAreNoJpegFilesAreSkipped) {
+TEST(BatchRun, ArgumentsThatAreNoPhotosAreSkippedWithTheirReason) {
+  // Other extensions are listed and left; a .jpg that is not there or is
+  // no file is named as such, never opened, and the run ends with status 2.
   TempDir dir;
   std::filesystem::create_directories(dir / "folder");
   std::filesystem::create_directories(dir / "album.jpg");
   std::filesystem::create_directories(dir / "my.photos");
+  fixtures::WriteFile(dir / "a.jpg", SmallPhoto(1));
+  fixtures::WriteFile(dir / "b.jpg", SmallPhoto(2));
   fixtures::WriteFile(dir / "x.png", SmallPhoto());
   fixtures::WriteFile(dir / "x.jpg.bak", SmallPhoto());
   fixtures::WriteFile(dir / "nodot", SmallPhoto());
   fixtures::WriteFile(dir / "my.photos/readme", SmallPhoto());
   fixtures::WriteFile(dir / "x.jpe", SmallPhoto());
-  const auto before = Snapshot(dir.Path());
-  const std::vector<std::string> arguments = {"folder", "album.jpg", "missing.jpg", "x.png", "x.jpg.bak",
-                                              "nodot",  "my.photos/readme", "x.jpe"};
-  const auto run = RunProgram(kProgram, arguments, dir.Path());
-  EXPECT_EQ(run.status, 0);
+  ASSERT_EQ(::mkfifo((dir / "pipe.jpg").c_str(), 0600), 0);
+  ASSERT_EQ(::symlink("/dev/zero", (dir / "zero.jpg").c_str()), 0);
+  ASSERT_EQ(::symlink("gone.jpg", (dir / "dangling.jpg").c_str()), 0);
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"folder", " OK"},       {"x.png", " OK"},      {"x.jpg.bak", " OK"},
+      {"nodot", " OK"},        {"my.photos/readme", " OK"}, {"x.jpe", " OK"},
+      {"a.jpg", " OK"},        {"album.jpg", " skipped: not a file"}, {"pipe.jpg", " skipped: not a file"},
+      {"zero.jpg", " skipped: not a file"}, {"missing.jpg", " skipped: not found"},
+      {"dangling.jpg", " skipped: not found"}, {"b.jpg", " OK"}};
+  std::vector<std::string> arguments;
+  for (const auto& [argument, ending] : cases) arguments.push_back(argument);
+  auto before = Snapshot(dir.Path());
+  const auto run = RunProgram(kProgram, arguments, dir.Path(), {"", "", false, false, 60});
+  EXPECT_FALSE(run.timedOut) << "a pipe or a device held the run up";
+  EXPECT_EQ(run.status, 2) << run.err;
   EXPECT_EQ(run.err, "");
   auto expected = kShortBanner;
-  for (size_t i = 0; i < arguments.size(); ++i) expected.push_back("[0" + std::to_string(i + 1) + "/08] " + arguments[i] + " OK");
+  for (size_t i = 0; i < cases.size(); ++i) {
+    expected.push_back("[" + std::string(i < 9 ? "0" : "") + std::to_string(i + 1) + "/13] " + cases[i].first +
+                       cases[i].second);
+  }
   EXPECT_EQ(ConsoleLines(run.out), expected);
-  EXPECT_EQ(Snapshot(dir.Path()), before);
+  // The photos around them are stored; nothing else changed.
+  auto after = Snapshot(dir.Path());
+  EXPECT_EQ(after.erase("a+.jpg") + after.erase("b+.jpg"), 2u);
+  EXPECT_EQ(after, before);
 }
 
 TEST(BatchRun, ProgressCountsWidenAtOneHundred) {
@@ -153,38 +174,57 @@ TEST(BatchRun, ScratchFilesAreGoneAndSourcesUntouched) {
   for (const auto& [name, bytes] : before) EXPECT_EQ(fixtures::ReadFile(dir / name), bytes) << name;
 }
 
-TEST(BatchRun, ScratchFileThatCannotBeMadeEndsTheRun) {
+TEST(BatchRun, ScratchNamesThatCannotBeHadGiveWayToPrivateNames) {
+  // Folders named like the scratch files cannot be removed: the run works
+  // through files of its own under private names and leaves them be.
   TempDir dir;
   fixtures::WriteFile(dir / "first.jpg", SmallPhoto());
-  fixtures::WriteFile(dir / "second.jpg", SmallPhoto());
   std::filesystem::create_directories(dir / "1.$$$");
-  const auto run = RunProgram(kProgram, {"first.jpg", "second.jpg"}, dir.Path());
-  EXPECT_EQ(run.status, 1);
-  const auto lines = ConsoleLines(run.out);
-  ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[3], "[01/02] first.jpg");  // no " OK", no second photo
-  const auto report = ConsoleLines(run.err);
-  ASSERT_EQ(report.size(), 3u) << run.err;
-  EXPECT_TRUE(IsReportHead(report[0], "EFOpenError")) << report[0];
-  EXPECT_EQ(report[1], "Datei " + (dir / "1.$$$") + " kann nicht geöffnet werden. Is a directory.");
-  EXPECT_EQ(report[2], "");
+  std::filesystem::create_directories(dir / "2.$$$");
+  const auto run = RunProgram(kProgram, {"first.jpg"}, dir.Path());
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(ConsoleLines(run.out).back(), "[01/01] first.jpg OK");
+  std::set<std::string> left;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) left.insert(entry.path().filename());
+  EXPECT_EQ(left, (std::set<std::string>{"1.$$$", "2.$$$", "first+.jpg", "first.jpg"}));
 }
 
-TEST(BatchRun, StaleScratchCopyIsNeverTakenForAnotherPhoto) {
-  TempDir dir;
-  // An old scratch file lies there, and the photo cannot be read.
-  fixtures::WriteFile(dir / "1.$$$", SmallPhoto(7));
-  fixtures::WriteFile(dir / "locked.jpg", SmallPhoto(8));
-  ASSERT_EQ(::chmod((dir / "locked.jpg").c_str(), 0), 0);
-  if (::getuid() == 0) {
-    // Root reads every file: make the copy fail through an unreadable kind instead.
-    std::filesystem::remove(dir / "locked.jpg");
-    ASSERT_EQ(::mkfifo((dir / "locked.jpg").c_str(), 0600), 0);
+TEST(BatchRun, ScratchFileThatCannotBeMadeOrPhotoThatCannotBeReadEndsTheRun) {
+  // A working folder the run may not write in, and a photo it may not
+  // read; as root, who may do both, the run is another user's.
+  TempDir photos, work;
+  fixtures::WriteFile(photos / "first.jpg", SmallPhoto());
+  fixtures::WriteFile(photos / "second.jpg", SmallPhoto());
+  fixtures::WriteFile(photos / "locked.jpg", SmallPhoto());
+  fixtures::WriteFile(work / "1.$$$", SmallPhoto(7));  // never taken for a photo, at most removed
+  ASSERT_EQ(::chmod((photos / "locked.jpg").c_str(), 0), 0);
+  ASSERT_EQ(::chmod(photos.Path().c_str(), 0755), 0);
+  ASSERT_EQ(::chmod(work.Path().c_str(), 0555), 0);
+  const struct {
+    std::string photo, reportLine;
+  } cases[] = {
+      {photos / "first.jpg", "Datei " + (work / "1.$$$") + " kann nicht geöffnet werden. Permission denied."},
+      {photos / "locked.jpg", "Datei " + (photos / "locked.jpg") + " kann nicht geöffnet werden. Permission denied."},
+  };
+  for (const auto& c : cases) {
+    const auto run = RunProgram(kProgram, {c.photo, photos / "second.jpg"}, work.Path(), {"", "", true});
+    EXPECT_EQ(run.status, 1) << run.err;
+    const auto lines = ConsoleLines(run.out);
+    ASSERT_EQ(lines.size(), 4u) << run.out;
+    EXPECT_EQ(lines[3], "[01/02] " + c.photo);  // no " OK", no second photo
+    const auto report = ConsoleLines(run.err);
+    ASSERT_EQ(report.size(), 3u) << run.err;
+    EXPECT_TRUE(IsReportHead(report[0], "EFOpenError")) << report[0];
+    EXPECT_EQ(report[1], c.reportLine);
+    EXPECT_EQ(report[2], "");
+    EXPECT_FALSE(std::filesystem::exists(photos / "first+.jpg"));
+    EXPECT_FALSE(std::filesystem::exists(photos / "second+.jpg"));
+    if (::access((work / "1.$$$").c_str(), F_OK) == 0) {
+      EXPECT_EQ(fixtures::ReadFile(work / "1.$$$"), SmallPhoto(7));
+    }
+    ASSERT_EQ(::chmod(work.Path().c_str(), 0777), 0);  // the second case: only the photo is locked
   }
-  const auto run = RunProgram(kProgram, {"locked.jpg"}, dir.Path());
-  EXPECT_EQ(run.status, 1);
-  EXPECT_NE(run.err.find("Exception EFOpenError"), std::string::npos) << run.err;
-  EXPECT_FALSE(std::filesystem::exists(dir / "locked+.jpg"));
+  ::chmod(work.Path().c_str(), 0755);
 }
 
 TEST(BatchRun, ClosedOutputEndsInTheReport) {

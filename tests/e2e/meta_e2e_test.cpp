@@ -2,6 +2,7 @@
 // exit statuses, -t selections and JSON, on a generated file head and over
 // every corpus file.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -87,6 +88,8 @@ TEST(MetaViewer, CommandLineAndExitStatuses) {
   const std::string photo = dir.Write("photo.jpg", GeneratedHead());
   const std::string plain = dir.Write("plain.jpg", fixtures::EncodeJpeg(fixtures::SolidPicture(8, 8, 1, 2, 3)));
   const std::string missing = dir / "missing.jpg";
+  const std::string pipe = dir / "pipe.jpg";
+  ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
   struct Case {
     std::vector<std::string> args;
     int status;
@@ -103,9 +106,12 @@ TEST(MetaViewer, CommandLineAndExitStatuses) {
       // The files after one that cannot be opened are still read.
       {{missing, photo}, 1, "  Make = Caf\xC3\xA9\n", missing + ": No such file or directory\n"},
       {{dir.Path()}, 1, "", dir.Path() + ": Is a directory\n"},
+      // A pipe is reported at once, never waited on.
+      {{pipe, photo}, 1, "  Make = Caf\xC3\xA9\n", pipe + ": Not a regular file\n"},
   };
   for (const Case& c : cases) {
-    const auto run = RunProgram(kMeta, c.args, dir.Path());
+    const auto run = RunProgram(kMeta, c.args, dir.Path(), {"", "", false, false, 60});
+    EXPECT_FALSE(run.timedOut);
     const std::string what = c.args.empty() ? "(no arguments)" : c.args[0];
     EXPECT_EQ(run.status, c.status) << what << "\n" << run.err;
     EXPECT_NE(run.out.find(c.out), std::string::npos) << what << "\n" << run.out;

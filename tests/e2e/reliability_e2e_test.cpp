@@ -5,6 +5,8 @@
 // nothing partial is left.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -119,6 +121,46 @@ TEST(Reliability, PlantedLinksAsScratchFilesAreNeverFollowed) {
   }
 }
 
+TEST(Reliability, AFolderLockHeldByAnyoneStallsNoRun) {
+  Sandbox box;
+  const std::string photo = box.Add("a.jpg", Photo(160, 120, 4));
+  box.Freeze();
+  const int folder = ::open(box.work.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  ASSERT_GE(folder, 0);
+  ASSERT_EQ(::flock(folder, LOCK_EX), 0);
+  const auto run = RunProgram(kProgram, {photo}, box.work, {"", "", false, false, 60});
+  ::close(folder);
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.status, 0) << run.err;
+  box.ExpectNothingHarmed({"a+.jpg"});
+}
+
+TEST(Reliability, AnotherUsersScratchNamesInASharedFolderStayAsTheyAre) {
+  // In a sticky folder such as /tmp nobody may remove another user's
+  // files: the run works through private names of its own instead.
+  if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant another user's files";
+  Sandbox box;
+  const std::string a = box.Add("a.jpg", Photo(160, 120, 5)), b = box.Add("b.jpg", Photo(120, 160, 6, 6));
+  for (const char* scratch : {"1.$$$", "2.$$$"}) {
+    const std::string planted = box.work + "/" + scratch;
+    fixtures::WriteFile(planted, "another user's");
+    ASSERT_EQ(::chown(planted.c_str(), 1, 1), 0);
+  }
+  OpenToOtherUser(box);
+  ASSERT_EQ(::chmod(box.work.c_str(), 01777), 0);
+  box.Freeze();
+  const auto run = RunProgram(kProgram, {a, b}, box.work, {"", "", true});
+  EXPECT_EQ(run.status, 0) << run.err;
+  const auto lines = ConsoleLines(run.out);
+  ASSERT_EQ(lines.size(), 5u) << run.out;
+  EXPECT_EQ(lines[4], "[02/02] " + b + " OK");
+  for (const char* scratch : {"1.$$$", "2.$$$"}) {
+    EXPECT_EQ(fixtures::ReadFile(box.work + "/" + scratch), "another user's") << scratch;
+    std::filesystem::remove(box.work + "/" + scratch);
+  }
+  box.ExpectNothingHarmed({"a+.jpg", "b+.jpg"});
+}
+
 TEST(Reliability, StaleReadOnlyScratchCopyIsReplaced) {
   // Left by an earlier run of the same user; root may write any file, so as
   // root the run and the stale copy belong to another user.
@@ -230,6 +272,25 @@ TEST(Reliability, HeaderBombsEndInTheReportWithoutTakingTheMemory) {
     EXPECT_LT(run.peakKiB, 200 * 1024) << "the picture's memory was taken";
     box.ExpectNothingHarmed({});
   }
+}
+
+TEST(Reliability, FilesLargerThanAnyPictureAreRefusedBeforeTheirCopy) {
+  // A photo followed by a hole: 80 MB that take no disk, above the 75 MB
+  // that a one-megapixel limit allows (8 bytes a pixel and 64 MiB).
+  TempDir photos, work;
+  const std::string photo = photos.Write("big.jpg", Photo(64, 64, 7));
+  ASSERT_EQ(::truncate(photo.c_str(), 80000000), 0);
+  ::setenv("SHRINKWELL_MAX_MEGAPIXELS", "1", 1);
+  const auto run = RunProgram(kProgram, {photo}, work.Path());
+  ::unsetenv("SHRINKWELL_MAX_MEGAPIXELS");
+  EXPECT_EQ(run.status, 1);
+  const auto report = ConsoleLines(run.err);
+  ASSERT_GE(report.size(), 2u) << run.err;
+  EXPECT_EQ(report[0].rfind("Exception EOutOfResources in Modul shrinkwell", 0), 0u) << report[0];
+  EXPECT_NE(report[1].find("80000000 Bytes zu groß: höchstens 75108864 Bytes bei 1 Megapixeln"), std::string::npos)
+      << report[1];
+  EXPECT_TRUE(std::filesystem::is_empty(work.Path())) << "copied before it was refused";
+  EXPECT_FALSE(std::filesystem::exists(photos / "big+.jpg"));
 }
 
 TEST(Reliability, PixelLimitFollowsTheEnvironment) {

@@ -11,6 +11,7 @@
 
 #include "fixtures.h"
 #include "errors.h"
+#include "photo_files.h"
 #include "photo_pipeline.h"
 #include "scratch_safety.h"
 #include "temp_dir.h"
@@ -79,6 +80,59 @@ TEST_F(PhotoPipeline, AFileWhoseEndIsBrokenIsNeverStored) {
     TPhotoPipeline pipeline(halvingThread);
     EXPECT_THROW(pipeline.Process(u"a.jpg", u"a+.jpg"), EJPEG) << halvingThread;
     EXPECT_EQ(Entries(), (std::vector<std::string>{"a.jpg"})) << halvingThread;
+  }
+}
+
+TEST_F(PhotoPipeline, ANameSwappedForALinkNeverChangesWhatIsStored) {
+  // Right after a file of ours is made, or right before it is named, its
+  // name becomes a link to another photo, as a hostile user could make it
+  // in the moment between two calls.
+  struct stat shm, here;
+  const bool otherFileSystem = ::stat("/dev/shm", &shm) == 0 && ::stat(".", &here) == 0 && shm.st_dev != here.st_dev;
+  TempDir elsewhere;
+  const std::string other = elsewhere.Write("other.jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(96, 64, 9)));
+  const std::u16string photo = Photo("a.jpg", 96, 64);
+  ASSERT_EQ(pipeline_.Process(photo, u"alone+.jpg").kind, TPhotoOutcome::TKind::Stored);
+  const std::string alone = fixtures::ReadFile(dir_ / "alone+.jpg");
+  const struct {
+    bool atNaming;
+    std::string name;  // the end of the name swapped
+    bool acrossFileSystems;
+  } cases[] = {{false, "1.$$$", false},        {false, "2.$$$", false},        {true, "2.$$$", false},
+               {false, ".shrinkwell-", true}, {true, ".shrinkwell-", true}};
+  for (const auto& c : cases) {
+    if (c.acrossFileSystems && !otherFileSystem) continue;  // no hidden temporary then
+    TempDir outputs(c.acrossFileSystems ? "/dev/shm" : dir_.Path());
+    bool swapped = false;
+    auto swap = [&](const std::string& name) {
+      if (swapped || name.find(c.name) == std::string::npos) return;
+      swapped = ::unlink(name.c_str()) == 0 && ::symlink(other.c_str(), name.c_str()) == 0;
+    };
+    TFileEvents events;
+    (c.atNaming ? events.naming : events.made) = swap;
+    SetFileEvents(events);
+    const TPhotoOutcome outcome = pipeline_.Process(photo, ToWide(outputs / "a+.jpg"));
+    SetFileEvents({});
+    const std::string what = c.name + (c.atNaming ? " at naming" : " when made");
+    EXPECT_TRUE(swapped) << what;
+    EXPECT_EQ(outcome.kind, TPhotoOutcome::TKind::Stored) << what;
+    EXPECT_FALSE(std::filesystem::is_symlink(outputs / "a+.jpg")) << what;
+    EXPECT_EQ(fixtures::ReadFile(outputs / "a+.jpg"), alone) << what;
+    EXPECT_EQ(fixtures::ReadFile(other), fixtures::EncodeJpeg(fixtures::PhotoLikePicture(96, 64, 9))) << what;
+    // The planted link is someone else's to remove; nothing of ours is left.
+    for (const std::string& folder : {dir_.Path(), outputs.Path()}) {
+      for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        const std::string name = entry.path().filename();
+        if (entry.is_symlink()) {
+          EXPECT_NE(name.find(c.name), std::string::npos) << what << ": " << name;
+          std::filesystem::remove(entry.path());
+        } else {
+          EXPECT_TRUE(name == "a+.jpg" || name == "a.jpg" || name == "alone+.jpg" ||
+                      name.rfind("shrinkwell-test-", 0) == 0)
+              << what << ": " << name;
+        }
+      }
+    }
   }
 }
 

@@ -1,6 +1,7 @@
 #include "run_program.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -8,7 +9,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -40,27 +43,47 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
   for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
 
+  // Opened here, so that another user runs it even where the folders on
+  // its way are closed to them (a clone in root's 0700 home). Only then:
+  // a script (Wine's starter) cannot be run from a descriptor.
+  const bool otherUser = options.asOtherUser && ::geteuid() == 0;
+  const int executable = otherUser ? ::open(program.c_str(), O_RDONLY | O_CLOEXEC) : -1;
   pid_ = ::fork();
   if (pid_ == 0) {
+    // The child says why it could not start the program, then ends.
+    auto fail = [](const char* what, int status) {
+      const int error = errno;
+      ::dprintf(2, "run_program: %s: %s\n", what, std::strerror(error));
+      ::_exit(status);
+    };
     const int in = ::open(inPath.c_str(), O_RDONLY);
     const int out = ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
     const int err = ::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
-    if (in < 0 || out < 0 || err < 0 || ::chdir(workingDirectory.c_str()) != 0) ::_exit(126);
-    if (options.asOtherUser && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(126);
+    if (in < 0 || out < 0 || err < 0) fail("cannot open the standard streams' files", 126);
+    ::dup2(err, 2);
+    if (::chdir(workingDirectory.c_str()) != 0) fail(("cannot enter " + workingDirectory).c_str(), 126);
+    if (otherUser && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)) {
+      fail("cannot become user 65534", 126);
+    }
     if (options.oneProcessor) {
       cpu_set_t one;
       CPU_ZERO(&one);
       CPU_SET(0, &one);
-      if (::sched_setaffinity(0, sizeof one, &one) != 0) ::_exit(126);
+      if (::sched_setaffinity(0, sizeof one, &one) != 0) fail("cannot keep to one processor", 126);
     }
     // As from a terminal, whatever the test runner ignores.
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
     ::dup2(in, 0);
     ::dup2(out, 1);
-    ::dup2(err, 2);
-    ::execv(program.c_str(), argv.data());
-    ::_exit(127);
+    if (otherUser) {
+      if (executable < 0) fail(("cannot open " + program).c_str(), 127);
+      ::fexecve(executable, argv.data(), environ);
+    } else {
+      ::execv(program.c_str(), argv.data());
+    }
+    fail(("cannot start " + program).c_str(), 127);
   }
+  if (executable >= 0) ::close(executable);
 }
 
 RunningProgram::~RunningProgram() {
