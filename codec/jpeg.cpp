@@ -47,22 +47,32 @@ struct DecodeWork {
   int64_t done = 0;
   int lastScan = 0;
 
-  // After the header, outside the library's frames: the output's blocks.
-  void Begin(const jpeg_decompress_struct& info, int64_t bytes) {
+  // After the header, outside the library's frames: the output's blocks,
+  // and for a file of several scans the memory that holds them all.
+  void Begin(j_decompress_ptr info, int64_t bytes) {
     fileBytes = bytes;
     budget = JpegDecodeWorkBudget(bytes);
-    for (int c = 0; c < info.num_components; ++c) {
-      frameBlocks += static_cast<int64_t>(info.comp_info[c].width_in_blocks) * info.comp_info[c].height_in_blocks;
+    for (int c = 0; c < info->num_components; ++c) {
+      frameBlocks += static_cast<int64_t>(info->comp_info[c].width_in_blocks) * info->comp_info[c].height_in_blocks;
     }
     done = frameBlocks;
-    if (done > budget) throw TooMuch(info);
+    if (done > budget) throw TooMuch(*info);
+    if (jpeg_has_multiple_scans(info) && frameBlocks > JpegWholePictureBlockLimit(bytes)) {
+      throw EOutOfResources(Format("Die JPEG-Datei ist für ihr Bild zu klein: %lld Bytes für %u x %u Pixel in "
+                                   "mehreren Scans",
+                                   static_cast<long long>(bytes), info->image_width, info->image_height));
+    }
   }
   // At each progress report, inside the library: the scans begun since
   // the last report. Scans read without a report (a buffered decode)
-  // count as covering every block. False once the budget is spent.
+  // count as covering every block; a buffered decode also makes an output
+  // pass over every block for each scan it shows. False once the budget
+  // is spent.
   bool Follow(const jpeg_decompress_struct& info) {
     if (budget < 0 || info.input_scan_number <= lastScan) return true;
-    done += frameBlocks * (info.input_scan_number - lastScan - 1);
+    const int64_t passes = info.buffered_image ? 2 : 1;
+    done += passes * frameBlocks * (info.input_scan_number - lastScan - 1);
+    if (info.buffered_image) done += frameBlocks;
     if (info.comps_in_scan == 1) {
       const jpeg_component_info& only = *info.cur_comp_info[0];
       done += static_cast<int64_t>(only.width_in_blocks) * only.height_in_blocks;
@@ -578,7 +588,9 @@ void ReadRows(Decompressor& context, uint8_t* top, ptrdiff_t step, bool cmyk) {
 
 int64_t JpegFileSizeLimit() { return 8 * 1000000ll * JpegMegapixelLimit + (64ll << 20); }
 
-int64_t JpegDecodeWorkBudget(int64_t bytes) { return 64 * bytes + (4ll << 20); }
+int64_t JpegDecodeWorkBudget(int64_t bytes) { return 64 * bytes + (1ll << 20); }
+
+int64_t JpegWholePictureBlockLimit(int64_t bytes) { return 16 * bytes + (256ll << 10); }
 
 int JpegProgressPercent(long passCounter, long passLimit, int completedPasses, int totalPasses) {
   if (passLimit <= 0 || totalPasses <= 0) return -1;
@@ -701,7 +713,7 @@ void TJPEGImage::Decode() {
       }
     });
     CheckPixelLimit(info);
-    context.work.Begin(info, static_cast<int64_t>(bytes.size()));
+    context.work.Begin(&info, static_cast<int64_t>(bytes.size()));
     const bool palette8 = info.quantize_colors != FALSE;
     raster.SetRasterFormat(palette8 ? rf8Bit : rf24Bit);
     Progress(TProgressStage::Starting, 0, false, TRect(), std::string());
@@ -885,7 +897,7 @@ TJPEGDecodeEnd TJPEGImage::DecodeRowsThrough(TStream* stream, TRowReceiver& rece
   });
   if (stream != nullptr) RecordHeader(info.image_width, info.image_height, info.jpeg_color_space == JCS_GRAYSCALE, multipleScans);
   CheckPixelLimit(info);
-  context.work.Begin(info, stream != nullptr ? stream->Size() : static_cast<int64_t>(bytes.size()));
+  context.work.Begin(&info, stream != nullptr ? stream->Size() : static_cast<int64_t>(bytes.size()));
   // However the decoding ends, the receiver is done with the library's
   // blocks before any of them goes: declared after `state`, this ends first.
   struct TBlocksGoing {

@@ -46,12 +46,19 @@ int64_t JpegFileSizeLimit();
 // The decoding work a file may ask for, in blocks of 8 x 8 samples that
 // the decoder passes over (each block once for every scan that covers it,
 // and once more for the output), as a file of `bytes` bytes: 64 a byte
-// plus 4 Mi. Real photos ask for at most 25 a byte (an all-black
+// plus 1 Mi. Real photos ask for at most 25 a byte (an all-black
 // progressive photo, the most a picture compresses); a progressive file of
 // a few bytes per scan announcing a large picture asks for thousands. A
-// decode that would need more ends in EOutOfResources as soon as the
-// scan that passes the budget begins.
+// decode that would need more ends in EOutOfResources after the header,
+// or as soon as the scan that passes the budget begins.
 int64_t JpegDecodeWorkBudget(int64_t bytes);
+
+// The most blocks a file of several scans may hold: libjpeg keeps all of
+// them, 128 bytes each, before the first row. Every block's DC value is
+// coded in some scan with at least one bit, so a whole file holds at most
+// 8 blocks a byte; the limit is 16 a byte plus 256 Ki (32 MiB), and a
+// file above it ends in EOutOfResources before that memory is taken.
+int64_t JpegWholePictureBlockLimit(int64_t bytes);
 
 // The compressed bytes and what their header told.
 struct TJPEGData {

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -52,23 +51,6 @@ bool StillNames(const std::string& name, const TFileIdentity& identity) {
   return ::fstatat(AT_FDCWD, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 && IdentityOf(info) == identity;
 }
 
-std::mutex& EventsLock() {
-  static std::mutex lock;
-  return lock;
-}
-TFileEvents& Events() {
-  static TFileEvents events;
-  return events;
-}
-void Tell(std::function<void(const std::string&)> TFileEvents::*which, const std::string& name) {
-  std::function<void(const std::string&)> listener;
-  {
-    const std::lock_guard<std::mutex> lock(EventsLock());
-    listener = Events().*which;
-  }
-  if (listener) listener(name);
-}
-
 // The folder part of a name, with its slash; empty for a name in the
 // working folder.
 std::string FolderOf(const std::string& name) {
@@ -76,8 +58,9 @@ std::string FolderOf(const std::string& name) {
   return slash == std::string::npos ? std::string() : name.substr(0, slash + 1);
 }
 
-// The errors of a file system that has no hard links.
-bool IsNoLinkError(int error) { return error == EPERM || error == EOPNOTSUPP || error == EMLINK; }
+// The errors of a file system that has no hard links. (EMLINK, a file
+// with too many links, says only that someone else linked it.)
+bool IsNoLinkError(int error) { return error == EPERM || error == EOPNOTSUPP; }
 
 // Gives the open file the name `target` as a further link, never replacing
 // an entry. 0 on success, else why not: EEXIST for a taken name, EXDEV for
@@ -115,6 +98,12 @@ int CreateOwn(std::string& name, bool unique, TFileIdentity& identity,
   }
   identity = IdentityOf(info);
   registration = std::make_unique<TRemovedOnInterrupt>(ToWide(name), identity);
+  if (InterruptionEnding()) {
+    // The interruption's sweep may have passed already: this file goes
+    // now, and the thread waits for the process to end.
+    if (StillNames(name, identity)) ::unlink(name.c_str());
+    for (;;) ::pause();
+  }
   return fd;
 }
 
@@ -132,13 +121,13 @@ struct TOwnFilePlatform {
     if (fd < 0) return Failure(errno);
     file.reset(new TOwnFile(std::make_unique<TFileStream>(TOwnedHandle{fd}), ToWide(path), identity,
                             std::move(registration), unique));
-    Tell(&TFileEvents::made, path);
+    TellFileEvent(&TFileEvents::made, ToWide(path));
     return TFileResult::Success();
   }
 
   static TFileResult Publish(TOwnFile& file, const std::u16string& target, int copiesLeft) {
     const std::string to = ToNarrow(target);
-    Tell(&TFileEvents::naming, ToNarrow(file.Name()));
+    TellFileEvent(&TFileEvents::naming, file.Name());
     const int linked = LinkOpenFile(Fd(file.Stream()), to);
     if (linked == 0) {
       file.RemoveName();
@@ -159,7 +148,11 @@ struct TOwnFilePlatform {
     if (linked != EOPNOTSUPP) return Failure(linked);
     if (::renameat2(AT_FDCWD, ToNarrow(file.Name()).c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
       file.NameGone();
-      return TFileResult::Success();
+      // Renamed by name: whatever the name held went. Something else than
+      // our file (a link planted meanwhile) is taken out again.
+      if (StillNames(to, file.identity_)) return TFileResult::Success();
+      ::unlink(to.c_str());
+      return Failure(EAGAIN);
     }
     if (errno != EINVAL && errno != ENOSYS) return Failure(errno);
     // Neither links nor a rename that never replaces: the bytes go straight
@@ -197,49 +190,26 @@ struct TOwnFilePlatform {
   }
 };
 
-void SetFileEvents(TFileEvents events) {
-  const std::lock_guard<std::mutex> lock(EventsLock());
-  Events() = std::move(events);
-}
-
 TOpenedPhoto OpenPhoto(const std::u16string& name, int64_t sizeLimit) {
   TOpenedPhoto photo;
-  const std::string path = ToNarrow(name);
-  // Looked at before it is opened: opening a device can do things.
-  struct stat info;
-  if (::stat(path.c_str(), &info) != 0) {
-    photo.error = errno;
-    photo.kind = errno == ENOENT || errno == ENOTDIR ? TOpenedPhoto::TKind::NotFound : TOpenedPhoto::TKind::Failed;
-    return photo;
-  }
-  if (!S_ISREG(info.st_mode)) {
-    photo.kind = TOpenedPhoto::TKind::NotAFile;
-    return photo;
-  }
-  std::unique_ptr<TFileStream> file = TFileStream::OpenForReading(path, photo.error);
+  std::unique_ptr<TFileStream> file = TFileStream::OpenForReading(ToNarrow(name), photo.error);
   if (!file) {
-    photo.kind = photo.error == ENOENT ? TOpenedPhoto::TKind::NotFound
+    photo.kind = photo.error == ENOENT || photo.error == ENOTDIR                  ? TOpenedPhoto::TKind::NotFound
                  : photo.error == kNotARegularFile || photo.error == EISDIR ? TOpenedPhoto::TKind::NotAFile
                                                                             : TOpenedPhoto::TKind::Failed;
     return photo;
   }
-  photo.size = file->Size();
-  if (photo.size > sizeLimit) {
-    photo.kind = TOpenedPhoto::TKind::TooLarge;
+  struct stat info;
+  if (::fstat(Fd(*file), &info) != 0) {
+    photo.error = errno;
     return photo;
   }
-  photo.kind = TOpenedPhoto::TKind::Opened;
-  photo.file = std::move(file);
+  photo.size = static_cast<int64_t>(info.st_size);
+  photo.stored = std::min<int64_t>(photo.size, static_cast<int64_t>(info.st_blocks) * 512);
+  photo.kind = CheckedSize(photo, sizeLimit);
+  if (photo.kind == TOpenedPhoto::TKind::Opened) photo.file = std::move(file);
   return photo;
 }
-
-TOwnFile::TOwnFile(std::unique_ptr<TFileStream> stream, std::u16string name, const TFileIdentity& identity,
-                   std::unique_ptr<TRemovedOnInterrupt> interruption, bool unique)
-    : stream_(std::move(stream)),
-      name_(std::move(name)),
-      identity_(identity),
-      interruption_(std::move(interruption)),
-      unique_(unique) {}
 
 TFileResult TOwnFile::Make(const std::u16string& name, std::unique_ptr<TOwnFile>& file) {
   const std::string path = ToNarrow(name);
@@ -255,24 +225,12 @@ TFileResult TOwnFile::MakeUnique(const std::u16string& folder, std::unique_ptr<T
   return TOwnFilePlatform::Create(ToNarrow(folder) + ".shrinkwell-XXXXXX", true, file);
 }
 
-TOwnFile::~TOwnFile() { RemoveName(); }
-
 void TOwnFile::RemoveName() {
   if (named_) {
     const std::string path = ToNarrow(name_);
     if (StillNames(path, identity_)) ::unlink(path.c_str());
   }
   NameGone();
-}
-
-void TOwnFile::NameGone() {
-  named_ = false;
-  interruption_.reset();
-}
-
-std::unique_ptr<TFileStream> TOwnFile::ReleaseStream() {
-  RemoveName();
-  return std::move(stream_);
 }
 
 bool OpenFilesCanBeRemoved() { return true; }

@@ -3,13 +3,13 @@
 // is in use, so that no one can remove, rename or replace it meanwhile;
 // it is named by renaming that handle (never replacing an entry) and
 // removed by marking that handle's file for deletion.
+#define _CRT_RAND_S
+#include <stdlib.h>
 #include <windows.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <cstring>
-#include <mutex>
 #include <utility>
 #include <vector>
 
@@ -30,23 +30,6 @@ TFileResult Failure(DWORD code) {
   return result;
 }
 
-std::mutex& EventsLock() {
-  static std::mutex lock;
-  return lock;
-}
-TFileEvents& Events() {
-  static TFileEvents events;
-  return events;
-}
-void Tell(std::function<void(const std::string&)> TFileEvents::*which, const std::u16string& name) {
-  std::function<void(const std::string&)> listener;
-  {
-    const std::lock_guard<std::mutex> lock(EventsLock());
-    listener = Events().*which;
-  }
-  if (listener) listener(ToNarrow(name));
-}
-
 // The folder part of a name, with its separator; empty for a name in the
 // working folder.
 std::u16string FolderOf(const std::u16string& name) {
@@ -65,16 +48,35 @@ HANDLE CreateExclusive(const std::u16string& name) {
                      FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-// A name nobody else is likely to take: the process, the time and a count.
+// A name nobody can guess: 64 bits from the system's random source.
 std::u16string UniqueName(const std::u16string& folder) {
-  static std::atomic<uint32_t> count{0};
-  LARGE_INTEGER now;
-  QueryPerformanceCounter(&now);
-  const uint64_t mix = (static_cast<uint64_t>(GetCurrentProcessId()) << 40) ^ static_cast<uint64_t>(now.QuadPart) ^
-                       (static_cast<uint64_t>(count.fetch_add(1)) << 20);
-  wchar_t suffix[16];
-  wsprintfW(suffix, L"%06lx", static_cast<unsigned long>((mix ^ (mix >> 24) ^ (mix >> 48)) & 0xFFFFFF));
+  unsigned int high = 0, low = 0;
+  if (rand_s(&high) != 0 || rand_s(&low) != 0) {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    high ^= static_cast<unsigned int>(now.QuadPart >> 32) ^ GetCurrentProcessId();
+    low ^= static_cast<unsigned int>(now.QuadPart);
+  }
+  wchar_t suffix[24];
+  wsprintfW(suffix, L"%08lx%08lx", static_cast<unsigned long>(high), static_cast<unsigned long>(low));
   return folder + u".shrinkwell-" + std::u16string(reinterpret_cast<const char16_t*>(suffix));
+}
+
+// The full path of a name in the form that renaming a handle takes on
+// every Windows: "\\?\C:\dir\name" or "\\?\UNC\server\share\name".
+std::u16string VerbatimPath(const std::u16string& name) {
+  std::vector<wchar_t> full(MAX_PATH);
+  for (;;) {
+    const DWORD length = GetFullPathNameW(W(name), static_cast<DWORD>(full.size()), full.data(), nullptr);
+    if (length == 0) return name;
+    if (length < full.size()) {
+      const std::u16string path(reinterpret_cast<const char16_t*>(full.data()), length);
+      if (path.compare(0, 4, u"\\\\?\\") == 0) return path;
+      if (path.compare(0, 2, u"\\\\") == 0) return u"\\\\?\\UNC\\" + path.substr(2);
+      return u"\\\\?\\" + path;
+    }
+    full.resize(length + 1);
+  }
 }
 
 TFileIdentity IdentityOf(HANDLE handle) {
@@ -96,12 +98,13 @@ struct TOwnFilePlatform {
     auto registration = std::make_unique<TRemovedOnInterrupt>(name, identity);
     file.reset(new TOwnFile(std::make_unique<TFileStream>(TOwnedHandle{reinterpret_cast<intptr_t>(handle)}), name,
                             identity, std::move(registration), unique));
-    Tell(&TFileEvents::made, name);
+    TellFileEvent(&TFileEvents::made, name);
     return TFileResult::Success();
   }
 
   // Renames the file through its handle; never replaces an entry.
-  static DWORD Rename(TOwnFile& file, const std::u16string& target) {
+  static DWORD Rename(TOwnFile& file, const std::u16string& name) {
+    const std::u16string target = VerbatimPath(name);
     const size_t bytes = target.size() * sizeof(char16_t);
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + bytes);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
@@ -117,7 +120,7 @@ struct TOwnFilePlatform {
   }
 
   static TFileResult Publish(TOwnFile& file, const std::u16string& target, bool mayCopy) {
-    Tell(&TFileEvents::naming, file.Name());
+    TellFileEvent(&TFileEvents::naming, file.Name());
     const DWORD renamed = Rename(file, target);
     if (renamed == 0) return TFileResult::Success();
     if (renamed != ERROR_NOT_SAME_DEVICE || !mayCopy) return Failure(renamed);
@@ -134,11 +137,6 @@ struct TOwnFilePlatform {
     return done;
   }
 };
-
-void SetFileEvents(TFileEvents events) {
-  const std::lock_guard<std::mutex> lock(EventsLock());
-  Events() = std::move(events);
-}
 
 TOpenedPhoto OpenPhoto(const std::u16string& name, int64_t sizeLimit) {
   TOpenedPhoto photo;
@@ -166,28 +164,19 @@ TOpenedPhoto OpenPhoto(const std::u16string& name, int64_t sizeLimit) {
   auto file = std::make_unique<TFileStream>(TOwnedHandle{reinterpret_cast<intptr_t>(handle)});
   // A device or a pipe under a file's name (CON.jpg) is no photo.
   BY_HANDLE_FILE_INFORMATION info;
+  FILE_STANDARD_INFO standard{};
   if (GetFileType(handle) != FILE_TYPE_DISK || !GetFileInformationByHandle(handle, &info) ||
-      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+      !GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)) {
     photo.kind = TOpenedPhoto::TKind::NotAFile;
     return photo;
   }
-  photo.size = file->Size();
-  if (photo.size > sizeLimit) {
-    photo.kind = TOpenedPhoto::TKind::TooLarge;
-    return photo;
-  }
-  photo.kind = TOpenedPhoto::TKind::Opened;
-  photo.file = std::move(file);
+  photo.size = standard.EndOfFile.QuadPart;
+  photo.stored = std::min<int64_t>(photo.size, standard.AllocationSize.QuadPart);
+  photo.kind = CheckedSize(photo, sizeLimit);
+  if (photo.kind == TOpenedPhoto::TKind::Opened) photo.file = std::move(file);
   return photo;
 }
-
-TOwnFile::TOwnFile(std::unique_ptr<TFileStream> stream, std::u16string name, const TFileIdentity& identity,
-                   std::unique_ptr<TRemovedOnInterrupt> interruption, bool unique)
-    : stream_(std::move(stream)),
-      name_(std::move(name)),
-      identity_(identity),
-      interruption_(std::move(interruption)),
-      unique_(unique) {}
 
 TFileResult TOwnFile::Make(const std::u16string& name, std::unique_ptr<TOwnFile>& file) {
   // Whatever has the name goes, a stale read-only copy included.
@@ -204,30 +193,26 @@ TFileResult TOwnFile::Make(const std::u16string& name, std::unique_ptr<TOwnFile>
 TFileResult TOwnFile::MakeUnique(const std::u16string& folder, std::unique_ptr<TOwnFile>& file) {
   for (int attempt = 0;; ++attempt) {
     const TFileResult made = TOwnFilePlatform::Create(UniqueName(folder), true, file);
-    if (made || !made.targetExists || attempt == 16) return made;
+    if (made || !made.targetExists || attempt == 100) return made;
   }
 }
-
-TOwnFile::~TOwnFile() { RemoveName(); }
 
 void TOwnFile::RemoveName() {
   if (named_ && stream_) {
     // Through the handle: certainly our own file. It goes when closed.
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;
-    SetFileInformationByHandle(H(*stream_), FileDispositionInfo, &disposition, sizeof disposition);
+    const HANDLE handle = H(*stream_);
+    if (!SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition)) {
+      // Made read-only meanwhile by someone the folder lets do that: back
+      // to a plain file through the same handle, then removed.
+      FILE_BASIC_INFO basic{};
+      basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+      SetFileInformationByHandle(handle, FileDispositionInfo, &disposition, sizeof disposition);
+    }
   }
   NameGone();
-}
-
-void TOwnFile::NameGone() {
-  named_ = false;
-  interruption_.reset();
-}
-
-std::unique_ptr<TFileStream> TOwnFile::ReleaseStream() {
-  RemoveName();
-  return std::move(stream_);
 }
 
 bool OpenFilesCanBeRemoved() { return false; }

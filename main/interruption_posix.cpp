@@ -78,6 +78,8 @@ void RemoveFilesAndEnd(int signal) {
 
 }  // namespace
 
+bool InterruptionEnding() { return ending.load(); }
+
 TInterruptsHeld::TInterruptsHeld() {
   sigset_t interrupting;
   sigemptyset(&interrupting);

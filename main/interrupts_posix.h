@@ -18,4 +18,8 @@ class TInterruptsHeld {
   sigset_t saved_;
 };
 
+// Whether an interruption has begun to remove this run's files: a file
+// registered after that may have been missed, and goes at once.
+bool InterruptionEnding();
+
 }  // namespace shrinkwell

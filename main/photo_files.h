@@ -35,17 +35,25 @@ struct TOpenedPhoto {
     NotFound,  // no entry of that name, or a link to nothing
     NotAFile,  // a folder, a pipe, a device or a socket: never opened
     TooLarge,  // more bytes than the size limit
+    Hollow,    // mostly holes: far more bytes than lie on the disk
     Failed,    // could not be opened; `error` says why
   };
   TKind kind = TKind::Failed;
   int error = 0;
   int64_t size = 0;
+  int64_t stored = 0;  // the bytes that lie on the disk
   std::unique_ptr<TFileStream> file;
 };
 
 // Opens the photo once, following the user's links, for reading: a regular
-// file of at most sizeLimit bytes. Anything else is looked at, not opened.
+// file of at most sizeLimit bytes, and no more than 64 MiB of them holes
+// (which cost nothing to make, and all the more to copy and decode).
+// Anything else is looked at, not opened.
 TOpenedPhoto OpenPhoto(const std::u16string& name, int64_t sizeLimit);
+
+// Within the platform layer: the kind a photo of that size and stored
+// bytes is, Opened when it is fit to read.
+TOpenedPhoto::TKind CheckedSize(const TOpenedPhoto& photo, int64_t sizeLimit);
 
 // A file of this run's own (see the states above).
 class TOwnFile {
@@ -115,5 +123,7 @@ struct TFileEvents {
   std::function<void(const std::string& name)> naming;
 };
 void SetFileEvents(TFileEvents events);
+// Within the platform layer: tells the listeners of `made` or `naming`.
+void TellFileEvent(std::function<void(const std::string&)> TFileEvents::*which, const std::u16string& name);
 
 }  // namespace shrinkwell

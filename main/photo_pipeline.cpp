@@ -222,6 +222,11 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
                                    "(SHRINKWELL_MAX_MEGAPIXELS)",
                                    ExpandFileName(ToNarrow(source)).c_str(), static_cast<long long>(photo.size),
                                    static_cast<long long>(JpegFileSizeLimit()), JpegMegapixelLimit));
+    case TOpenedPhoto::TKind::Hollow:
+      throw EOutOfResources(Format("Die Datei %s ist mit %lld Bytes zum größten Teil leer: nur %lld davon liegen auf "
+                                   "dem Datenträger",
+                                   ExpandFileName(ToNarrow(source)).c_str(), static_cast<long long>(photo.size),
+                                   static_cast<long long>(photo.stored)));
     case TOpenedPhoto::TKind::Failed:
       throw EFOpenError(Format("Datei %s kann nicht geöffnet werden. %s", ExpandFileName(ToNarrow(source)).c_str(),
                                SystemErrorMessage(photo.error).c_str()));

@@ -1,5 +1,6 @@
 // The file stream over POSIX file descriptors.
 #include <fcntl.h>
+#include <stdio.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -30,16 +31,17 @@ int Fd(intptr_t handle) { return static_cast<int>(handle); }
 }  // namespace
 
 std::unique_ptr<TFileStream> TFileStream::OpenForReading(const std::string& name, int& error) {
-  // Non-blocking, so that opening a named pipe returns at once; a regular
-  // file reads the same either way.
-  const int fd = ::open(name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) {
+  // First a reference that opens nothing (opening a device or a pipe can
+  // do things, or wait), and only a regular file is then opened through it:
+  // the same file, whatever happens to the name meanwhile.
+  const int reference = ::open(name.c_str(), O_PATH | O_CLOEXEC);
+  if (reference < 0) {
     error = errno;
     return nullptr;
   }
-  auto file = std::make_unique<TFileStream>(TOwnedHandle{fd});
+  const TFileStream referenceHeld{TOwnedHandle{reference}};
   struct stat info;
-  if (::fstat(fd, &info) != 0) {
+  if (::fstat(reference, &info) != 0) {
     error = errno;
     return nullptr;
   }
@@ -47,8 +49,27 @@ std::unique_ptr<TFileStream> TFileStream::OpenForReading(const std::string& name
     error = S_ISDIR(info.st_mode) ? EISDIR : kNotARegularFile;
     return nullptr;
   }
+  char path[64];
+  std::snprintf(path, sizeof path, "/proc/self/fd/%d", reference);
+  const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  int fd = ::open(path, flags);
+  if (fd < 0 && errno == ENOENT && ::access("/proc/self/fd", F_OK) != 0) {
+    // No /proc (a bare chroot): the name once more, and the file it gives
+    // must be the one looked at.
+    fd = ::open(name.c_str(), flags);
+    struct stat opened;
+    if (fd >= 0 && (::fstat(fd, &opened) != 0 || opened.st_dev != info.st_dev || opened.st_ino != info.st_ino)) {
+      ::close(fd);
+      fd = -1;
+      errno = EAGAIN;
+    }
+  }
+  if (fd < 0) {
+    error = errno;
+    return nullptr;
+  }
   error = 0;
-  return file;
+  return std::make_unique<TFileStream>(TOwnedHandle{fd});
 }
 
 TFileStream::TFileStream(const std::string& name, Mode mode) {

@@ -197,15 +197,18 @@ class TRowsIgnored final : public TRowReceiver {
 
 TEST(JpegDecode, ProgressiveFilesWhoseWorkOutgrowsTheirSizeAreRefused) {
   const std::string small = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(64, 64, 3), {90, true});
-  // Hundreds of scans, whatever the size; and a 64-megapixel frame over a
-  // hundred scans of a few bytes each, which would take seconds: refused
-  // when the scan that passes the file's budget begins, on either path.
+  // Hundreds of scans, whatever the size; a 4-megapixel frame over 300
+  // scans of a few bytes each, refused when the scan that passes the
+  // file's budget begins; and a 21-megapixel frame, whose coefficients a
+  // file this small cannot hold, refused before their memory is taken.
+  // On either path.
   const struct {
     std::string file, message;
   } cases[] = {
       {WithLastScanRepeated(small, 600), "Die JPEG-Datei hat mehr als 500 Scans"},
-      {WithLastScanRepeated(fixtures::WithFrameSize(small, 8000, 8000), 100),
+      {WithLastScanRepeated(fixtures::WithFrameSize(small, 2000, 2000), 300),
        "Die JPEG-Datei verlangt zu viel Arbeit für ihre "},
+      {fixtures::WithFrameSize(small, 4600, 4600), "Die JPEG-Datei ist für ihr Bild zu klein: "},
   };
   for (const auto& c : cases) {
     for (const bool rows : {false, true}) {

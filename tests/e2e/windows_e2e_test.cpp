@@ -128,16 +128,23 @@ TEST(WindowsProgram, NamesWithBlanksAndOutsideTheCodePage) {
   TempDir dir;
   // Blanks, and a character no ANSI code page of the West holds: the file
   // functions take the UTF-16 name, the progress text shows what it can.
-  const std::string names[] = {"with blank.jpg", "\xE6\x97\xA5\xE6\x9C\xAC photo.jpg"};
+  // The last photo lies in a folder of such a name: its copy is named there
+  // from the working folder.
+  const std::string album = "\xE6\x97\xA5\xE6\x9C\xAC album";
+  std::filesystem::create_directory(dir / album);
+  const std::string names[] = {"with blank.jpg", "\xE6\x97\xA5\xE6\x9C\xAC photo.jpg", album + "/in album.jpg"};
   for (size_t i = 0; i < std::size(names); ++i) fixtures::WriteFile(dir / names[i], Photo(static_cast<uint32_t>(i)));
-  const auto run = RunWindows("shrinkwell.exe", {names[0], names[1]}, dir.Path());
+  const auto run = RunWindows("shrinkwell.exe", {names[0], names[1], album + "\\in album.jpg"}, dir.Path());
   EXPECT_EQ(run.status, 0) << run.err;
   const auto lines = ConsoleLines(run.out);
-  ASSERT_EQ(lines.size(), 5u);
-  EXPECT_EQ(lines[3], "[01/02] with blank.jpg OK");
+  ASSERT_EQ(lines.size(), 6u);
+  EXPECT_EQ(lines[3], "[01/03] with blank.jpg OK");
   EXPECT_EQ(lines[4].substr(lines[4].size() - 3), " OK");
+  EXPECT_EQ(lines[5].substr(lines[5].size() - 3), " OK");
   EXPECT_TRUE(std::filesystem::exists(dir / "with blank+.jpg"));
   EXPECT_TRUE(std::filesystem::exists(dir / "\xE6\x97\xA5\xE6\x9C\xAC photo+.jpg"));
+  EXPECT_TRUE(std::filesystem::exists(dir / (album + "/in album+.jpg")));
+  EXPECT_FALSE(std::filesystem::exists(dir / "2.$$$"));
 }
 
 TEST(WindowsProgram, ExistingCopiesAreNeverReplaced) {
