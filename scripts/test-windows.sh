@@ -28,7 +28,7 @@ trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 wineserver -p
 wineboot -i >/dev/null 2>&1 || true
 # A fresh prefix goes on starting its services after wineboot returns; one
-# run of the program through the scratch lock (a file that is no photo)
+# run of the program through its scratch files (a file that is no photo)
 # lets them settle before the tests time anything.
 warm=$(mktemp -d /tmp/shrinkwell-warm-XXXXXX)
 echo "no photo" >"$warm/warm.jpg"
