@@ -27,21 +27,23 @@ fi
 version=$(dpkg-query -W -f='${Version}' libjpeg62-turbo-dev)
 library="$work/libjpeg-${version//:/_}"  # make takes no colon in a path
 if [ ! -f "$library/lib/libjpeg.a" ]; then
-  # The source package needs a deb-src entry; one is added for Debian's
-  # own archive when there is none.
-  if ! grep -rqs '^Types:.*deb-src\|^deb-src ' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
-    cat > /etc/apt/sources.list.d/shrinkwell-deb-src.sources <<EOF
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: $codename $codename-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
-    apt-get update -qq </dev/null
-  fi
+  # The source package comes through an apt configuration of our own, with
+  # deb-src entries for Debian's archive: the system's sources stay as
+  # they are.
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  apt_dir="$work/apt"
+  rm -rf "$apt_dir" && mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial" "$apt_dir/parts"
+  keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+  {
+    echo "deb-src [signed-by=$keyring] http://deb.debian.org/debian $codename main"
+    echo "deb-src [signed-by=$keyring] http://deb.debian.org/debian $codename-updates main"
+    echo "deb-src [signed-by=$keyring] http://deb.debian.org/debian-security $codename-security main"
+  } >"$apt_dir/sources.list"
+  private_apt=(-o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=$apt_dir/parts"
+               -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache")
+  apt-get "${private_apt[@]}" update -qq </dev/null
   rm -rf "$work/source" "$work/libjpeg-build" && mkdir -p "$work/source"
-  (cd "$work/source" && apt-get source -qq "libjpeg-turbo=$version" </dev/null >/dev/null 2>&1)
+  (cd "$work/source" && apt-get "${private_apt[@]}" source -qq "libjpeg-turbo=$version" </dev/null >/dev/null 2>&1)
   source=$(find "$work/source" -maxdepth 1 -mindepth 1 -type d -name 'libjpeg-turbo-*' | head -n 1)
   cmake -S "$source" -B "$work/libjpeg-build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DWITH_SIMD=ON -DREQUIRE_SIMD=ON -DWITH_JPEG8=OFF -DENABLE_SHARED=OFF \

@@ -44,38 +44,38 @@ for folder in "$@"; do
 done
 command -v parallel >/dev/null || { echo "shrink-tree.sh: GNU parallel is missing (apt-get install parallel)" >&2; exit 2; }
 
-# One folder's photos (not those below it) in one run of Shrinkwell.
-shrink_folder() {
-  local folder=$1 file stem status=0 work
-  local photos=()
-  [ -d "$folder" ] || { echo "shrink-tree.sh: no folder $folder on $(hostname)" >&2; return 1; }
-  for file in "$folder"/*; do
-    [ -f "$file" ] || continue
-    case ${file,,} in *.jpg | *.jpeg) ;; *) continue ;; esac
-    # The copies of an earlier run (NAME+.jpg beside NAME.jpg) are no photos
-    # to shrink again.
-    stem=${file%.*}
-    if [[ $stem == *+ ]] && [ -e "${stem%+}.${file##*.}" ]; then continue; fi
-    photos+=("$file")
-  done
-  [ ${#photos[@]} -gt 0 ] || return 0
-  work=$(mktemp -d "${TMPDIR:-/tmp}/shrink-tree-XXXXXX")
-  (cd "$work" && "${SHRINKWELL:-shrinkwell}" "${photos[@]}" </dev/null) || status=$?
-  rm -rf "$work"
-  return "$status"
-}
-export -f shrink_folder
-
-passed=(--env shrink_folder)
-for name in SHRINKWELL SHRINKWELL_MAX_MEGAPIXELS; do
-  if [ -n "${!name:-}" ]; then
-    export "${name?}"
-    passed+=(--env "$name")
-  fi
+# One folder's photos (not those below it) in one run of Shrinkwell: the
+# text of a bash command, which parallel hands on as it stands, also to
+# other machines, with the program, the pixel limit and the folder as its
+# arguments. (A function, or a variable passed with --env beside a command
+# of several lines, would travel compressed with bzip2, which Debian's
+# parallel does not bring along.)
+read -r -d '' shrink_folder <<'END' || true
+program=$1 limit=$2 folder=$3
+[ -z "$limit" ] || export SHRINKWELL_MAX_MEGAPIXELS=$limit
+status=0
+photos=()
+[ -d "$folder" ] || { echo "shrink-tree.sh: no folder $folder on $(hostname)" >&2; exit 1; }
+for file in "$folder"/*; do
+  [ -f "$file" ] || continue
+  case ${file,,} in *.jpg | *.jpeg) ;; *) continue ;; esac
+  # The copies of an earlier run (NAME+.jpg beside NAME.jpg) are no photos
+  # to shrink again.
+  stem=${file%.*}
+  if [[ $stem == *+ ]] && [ -e "${stem%+}.${file##*.}" ]; then continue; fi
+  photos+=("$file")
 done
+[ ${#photos[@]} -gt 0 ] || exit 0
+work=$(mktemp -d "${TMPDIR:-/tmp}/shrink-tree-XXXXXX")
+(cd "$work" && "$program" "${photos[@]}" </dev/null) || status=$?
+rm -rf "$work"
+exit "$status"
+END
 
 # Each job's lines are printed together when it ends (parallel's --group).
 # parallel's status is the number of jobs that failed.
 failed=0
-find "${folders[@]}" -type d -print0 | parallel -0 -j "$jobs" "${remote[@]}" "${passed[@]}" shrink_folder {} || failed=$?
+find "${folders[@]}" -type d -print0 |
+  parallel -0 -q -j "$jobs" "${remote[@]}" bash -c "$shrink_folder" shrink-tree "${SHRINKWELL:-shrinkwell}" \
+    "${SHRINKWELL_MAX_MEGAPIXELS:-}" {} || failed=$?
 [ "$failed" -eq 0 ] || { echo "shrink-tree.sh: $failed folder(s) not done in full; see their lines above" >&2; exit 1; }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Debian package with packaging/build-deb.sh, unpacks it into a
-# scratch root and runs what it installed: both programs, and man on both
-# pages. Usage: package_test.sh BUILD_DIR MAKE_EXAMPLE_PHOTOS
+# scratch root and runs what it installed: both programs, shrink-tree.sh
+# without bzip2, and man on both pages. Usage: package_test.sh BUILD_DIR MAKE_EXAMPLE_PHOTOS
 set -euo pipefail
 build=$1 examples=$2
 source="$(cd "$(dirname "$0")/../.." && pwd)"
@@ -41,6 +41,11 @@ mkdir "$photos"
 status=0
 "$bin/shrinkwell-meta" "$photos/tower portrait+.JPG" >/dev/null 2>&1 || status=$?
 [ "$status" -eq 1 ] || fail "the copy should carry no metadata (status $status)"
+
+# The installed shrink-tree.sh, with nothing but the programs and parallel.
+bash "$source/tests/e2e/shrink_tree_test.sh" "$bin/shrinkwell" "$examples" \
+  "$root/usr/share/doc/shrinkwell/examples/shrink-tree.sh" >"$root/tree.log" 2>&1 ||
+  fail "the installed shrink-tree.sh: $(cat "$root/tree.log")"
 
 # Both pages render without a warning and hold every part they promise.
 for page in shrinkwell shrinkwell-meta; do

@@ -5,6 +5,9 @@
 #include <filesystem>
 #include <map>
 #include <sstream>
+#include <vector>
+
+#include <jpeglib.h>
 
 #include "fixtures.h"
 #include "run_program.h"
@@ -18,6 +21,13 @@ namespace {
 
 const std::string kProgram = SHRINKWELL_EXE;
 const std::string kCorpus = SHRINKWELL_CORPUS_DIR;
+#if defined(__x86_64__)
+const char kProcessor[] = "x86-64";
+#elif defined(__aarch64__)
+const char kProcessor[] = "arm64";
+#else
+const char kProcessor[] = "another processor";
+#endif
 
 fixtures::RgbPicture Decoded(const std::string& path) {
   fixtures::RgbPicture picture;
@@ -290,6 +300,86 @@ TEST(Photos, EveryCorpusFileGivesItsRecordedOutput) {
     EXPECT_EQ(fixtures::ReadFile(dir / name), fixtures::ReadFile(entry.path().string())) << "source written: " << what;
   }
   EXPECT_EQ(seen, expected.size()) << "recorded photos missing from the corpus";
+}
+
+namespace {
+
+// The golden set: photos the project's fixtures make, of every kind the
+// pipeline treats apart. Their copies' sums are recorded in
+// golden_outputs.sha256, checked in every clone.
+std::vector<std::pair<std::string, std::string>> GoldenSet() {
+  std::vector<std::pair<std::string, std::string>> set;
+  const std::string scene = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(200, 136, 61), {90, false, false});
+  const std::string progressive = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(200, 136, 62), {90, true, false});
+  const auto turned = [](const std::string& jpeg, int orientation) {
+    return fixtures::InsertSegmentAfterSoi(jpeg, 0xE1, fixtures::ExifOrientationPayload(static_cast<uint16_t>(orientation)));
+  };
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    set.push_back({"orientation-" + std::to_string(orientation) + ".jpg", turned(scene, orientation)});
+  }
+  set.push_back({"progressive.jpg", progressive});
+  set.push_back({"progressive-orientation-6.jpg", turned(progressive, 6)});
+  set.push_back({"gray.jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(200, 136, 63), {90, false, true})});
+  const fixtures::RgbPicture inks = fixtures::PhotoLikePicture(120, 80, 64);
+  std::vector<uint8_t> cmyk;
+  for (size_t i = 0; i < inks.rgb.size(); i += 3) {
+    cmyk.insert(cmyk.end(), {static_cast<uint8_t>(255 - inks.rgb[i]), static_cast<uint8_t>(255 - inks.rgb[i + 1]),
+                             static_cast<uint8_t>(255 - inks.rgb[i + 2]), static_cast<uint8_t>(i % 251)});
+  }
+  set.push_back({"cmyk.jpg", fixtures::EncodeSamples(120, 80, 4, cmyk, fixtures::SampleSpace::Cmyk)});
+  set.push_back({"ycck.jpg", fixtures::EncodeSamples(120, 80, 4, cmyk, fixtures::SampleSpace::Ycck)});
+  set.push_back({"odd-size.jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(203, 77, 65), {90, false, false})});
+  set.push_back({"odd-size-orientation-8.jpg",
+                 turned(fixtures::EncodeJpeg(fixtures::PhotoLikePicture(77, 203, 66), {90, true, false}), 8)});
+  set.push_back({"smallest.jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(4, 4, 67), {90, false, false})});
+  set.push_back({"one-row.jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(300, 1, 68), {90, false, false})});
+  set.push_back({"wide.jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(4104, 40, 69), {90, false, false})});
+  return set;
+}
+
+std::string Sha256OfBytes(const std::string& bytes) {
+  TempDir dir;
+  return Sha256Of(dir.Write("bytes", bytes));
+}
+
+}  // namespace
+
+// The golden set's copies, byte for byte, wherever the project is cloned.
+// They hold for the libjpeg they were made with, which FloatRoundTrip
+// tells apart from others: with another, the test says so and skips.
+TEST(Photos, GoldenSetGivesItsRecordedOutputs) {
+  std::map<std::string, std::string> recorded;
+  std::string recordedRoundTrip;
+  std::istringstream lines(fixtures::ReadFile(SHRINKWELL_GOLDEN_OUTPUTS));
+  for (std::string line; std::getline(lines, line);) {
+    const std::string mark = "# float round trip of the libjpeg: ";
+    if (line.rfind(mark, 0) == 0) recordedRoundTrip = line.substr(mark.size(), 64);
+    const size_t gap = line.find("  ");
+    if (line[0] != '#' && gap != std::string::npos) recorded[line.substr(gap + 2)] = line.substr(0, gap);
+  }
+  const std::string roundTrip = Sha256OfBytes(fixtures::FloatRoundTrip());
+  const std::string here = "libjpeg-turbo " + std::to_string(LIBJPEG_TURBO_VERSION_NUMBER) + " on " + kProcessor;
+  if (!recordedRoundTrip.empty() && roundTrip != recordedRoundTrip) {
+    GTEST_SKIP() << "the golden sums hold for a libjpeg whose float round trip gives " << recordedRoundTrip
+                 << "; this one (" << here << ") gives " << roundTrip << ": not compared";
+  }
+  TempDir dir;
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : GoldenSet()) names.push_back(dir.Write(name, bytes));
+  const auto run = RunProgram(kProgram, names, dir.Path());
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::string actual = "# float round trip of the libjpeg: " + roundTrip + "  (" + here + ")\n";
+  for (const auto& [name, bytes] : GoldenSet()) {
+    const std::string copy = dir / (name.substr(0, name.size() - 4) + "+.jpg");
+    const std::string sum = std::filesystem::exists(copy) ? Sha256Of(copy) : "none";
+    actual += sum + "  " + name + "\n";
+    EXPECT_EQ(sum, recorded[name]) << name;
+  }
+  if (HasFailure() || recordedRoundTrip.empty()) {
+    fixtures::WriteFile(SHRINKWELL_GOLDEN_NEW, actual);
+    ADD_FAILURE() << "the sums of this build are in " << SHRINKWELL_GOLDEN_NEW << "; where the change is meant, cp it to "
+                  << SHRINKWELL_GOLDEN_OUTPUTS;
+  }
 }
 
 TEST(Photos, WiderThanTheInitialBuffersIsShrunkWhole) {

@@ -176,6 +176,58 @@ bool DecodeJpeg(const std::string& jpeg, RgbPicture& picture) {
   return true;
 }
 
+std::string FloatRoundTrip() {
+  const RgbPicture picture = PhotoLikePicture(96, 64, 88);
+  std::string all;
+  for (const bool progressive : {false, true}) {
+    jpeg_compress_struct out;
+    jpeg_error_mgr outErrors;
+    out.err = jpeg_std_error(&outErrors);  // a fixed valid picture: errors abort
+    jpeg_create_compress(&out);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&out, &buffer, &size);
+    out.image_width = static_cast<JDIMENSION>(picture.width);
+    out.image_height = static_cast<JDIMENSION>(picture.height);
+    out.input_components = 3;
+    out.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&out);
+    out.dct_method = JDCT_FLOAT;
+    jpeg_set_quality(&out, 88, TRUE);
+    if (progressive) jpeg_simple_progression(&out);
+    jpeg_start_compress(&out, TRUE);
+    while (out.next_scanline < out.image_height) {
+      JSAMPROW rows[1] = {const_cast<uint8_t*>(picture.At(0, static_cast<int>(out.next_scanline)))};
+      jpeg_write_scanlines(&out, rows, 1);
+    }
+    jpeg_finish_compress(&out);
+    jpeg_destroy_compress(&out);
+    const std::string encoded(reinterpret_cast<const char*>(buffer), size);
+    std::free(buffer);
+    all += encoded;
+
+    jpeg_decompress_struct in;
+    jpeg_error_mgr inErrors;
+    in.err = jpeg_std_error(&inErrors);
+    jpeg_create_decompress(&in);
+    jpeg_mem_src(&in, reinterpret_cast<const unsigned char*>(encoded.data()), static_cast<unsigned long>(encoded.size()));
+    jpeg_read_header(&in, TRUE);
+    in.out_color_space = JCS_RGB;
+    in.dct_method = JDCT_FLOAT;
+    in.do_fancy_upsampling = TRUE;
+    jpeg_start_decompress(&in);
+    std::vector<uint8_t> row(3 * static_cast<size_t>(in.output_width));
+    while (in.output_scanline < in.output_height) {
+      JSAMPROW rows[1] = {row.data()};
+      jpeg_read_scanlines(&in, rows, 1);
+      all.append(reinterpret_cast<const char*>(row.data()), row.size());
+    }
+    jpeg_finish_decompress(&in);
+    jpeg_destroy_decompress(&in);
+  }
+  return all;
+}
+
 std::string InsertSegmentAfterSoi(const std::string& jpeg, uint8_t marker, const std::string& payload) {
   const size_t length = payload.size() + 2;
   if (length > 0xFFFF) throw std::invalid_argument("segment too long");

@@ -50,6 +50,14 @@ std::string EncodeSamples(int width, int height, int components, const std::vect
 // files give equal channels). False for data libjpeg cannot decode.
 bool DecodeJpeg(const std::string& jpeg, RgbPicture& picture);
 
+// What this libjpeg makes of a fixed picture through the float transforms
+// the program uses, with nothing of the program's: the picture encoded at
+// quality 88 with the float DCT, baseline and progressive, and each file
+// decoded with the float IDCT; all bytes and pixels in a row. Two libjpegs
+// that give the same bytes here (version, processor, SIMD) give the same
+// copies; recorded checksums of copies hold only where this matches.
+std::string FloatRoundTrip();
+
 // Inserts a marker segment (marker byte, e.g. 0xE1, and its payload without
 // the length field) right after the SOI marker of a JPEG byte string.
 std::string InsertSegmentAfterSoi(const std::string& jpeg, uint8_t marker, const std::string& payload);
