@@ -39,8 +39,9 @@ if [ ! -f "$library/lib/libjpeg.a" ]; then
     echo "deb-src [signed-by=$keyring] http://deb.debian.org/debian $codename-updates main"
     echo "deb-src [signed-by=$keyring] http://deb.debian.org/debian-security $codename-security main"
   } >"$apt_dir/sources.list"
+  # Downloaded as root: the folder may lie where apt's own user cannot go.
   private_apt=(-o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=$apt_dir/parts"
-               -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache")
+               -o "Dir::State::Lists=$apt_dir/lists" -o "Dir::Cache=$apt_dir/cache" -o "APT::Sandbox::User=root")
   apt-get "${private_apt[@]}" update -qq </dev/null
   rm -rf "$work/source" "$work/libjpeg-build" && mkdir -p "$work/source"
   (cd "$work/source" && apt-get "${private_apt[@]}" source -qq "libjpeg-turbo=$version" </dev/null >/dev/null 2>&1)

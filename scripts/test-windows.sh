@@ -23,6 +23,9 @@ cmake --build "$root/build-windows/linux" -j"$(nproc)" --target windows_e2e_test
 
 WINEPREFIX=$(mktemp -d /tmp/shrinkwell-wine-XXXXXX)
 export WINEPREFIX WINEDEBUG=-all
+# Wine reads Unix file names in the locale's character set, and the tests
+# name files in UTF-8: a fresh system without a locale would not find them.
+export LC_ALL=C.UTF-8
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 # A server kept running starts each program in about 50 ms instead of 0.5 s.
 wineserver -p
