@@ -14,7 +14,6 @@
 #include <utility>
 #include <vector>
 
-#include "interrupts_posix.h"
 #include "photo_files.h"
 #include "system.h"
 
@@ -81,11 +80,13 @@ int LinkOpenFile(int fd, const std::string& target) {
   return errno == EEXIST || errno == EXDEV ? errno : EOPNOTSUPP;
 }
 
-// Makes a new file of our own and registers it; -1 and errno on failure.
-// unique: `name` ends in XXXXXX, which becomes a private unique name.
+// Makes a new file of our own and registers it, both under TFilesChanging,
+// so that an interruption removes it or finds it not yet made; -1 and errno
+// on failure. unique: `name` ends in XXXXXX, which becomes a private
+// unique name.
 int CreateOwn(std::string& name, bool unique, TFileIdentity& identity,
               std::unique_ptr<TRemovedOnInterrupt>& registration) {
-  const TInterruptsHeld held;
+  const TFilesChanging changing;
   const int fd = unique ? ::mkostemp(&name[0], O_CLOEXEC)
                         : ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return -1;
@@ -98,12 +99,6 @@ int CreateOwn(std::string& name, bool unique, TFileIdentity& identity,
   }
   identity = IdentityOf(info);
   registration = std::make_unique<TRemovedOnInterrupt>(ToWide(name), identity);
-  if (InterruptionEnding()) {
-    // The interruption's sweep may have passed already: this file goes
-    // now, and the thread waits for the process to end.
-    if (StillNames(name, identity)) ::unlink(name.c_str());
-    for (;;) ::pause();
-  }
   return fd;
 }
 
@@ -226,6 +221,7 @@ TFileResult TOwnFile::MakeUnique(const std::u16string& folder, std::unique_ptr<T
 }
 
 void TOwnFile::RemoveName() {
+  const TFilesChanging changing;
   if (named_) {
     const std::string path = ToNarrow(name_);
     if (StillNames(path, identity_)) ::unlink(path.c_str());

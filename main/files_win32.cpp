@@ -91,7 +91,7 @@ TFileIdentity IdentityOf(HANDLE handle) {
 // operations.
 struct TOwnFilePlatform {
   static TFileResult Create(const std::u16string& name, bool unique, std::unique_ptr<TOwnFile>& file) {
-    const TScratchInUse inUse;  // an interruption waits until it is registered
+    const TFilesChanging changing;
     const HANDLE handle = CreateExclusive(name);
     if (handle == INVALID_HANDLE_VALUE) return Failure(GetLastError());
     const TFileIdentity identity = IdentityOf(handle);

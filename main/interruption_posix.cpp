@@ -1,19 +1,20 @@
-// POSIX interruption: SIGINT, SIGTERM and SIGHUP remove this run's files
-// (each only while its name still names the file we made) and end the
-// process as the signal would.
-#include <fcntl.h>
-#include <limits.h>
+// POSIX interruption: SIGINT, SIGTERM and SIGHUP are taken by a thread of
+// their own (sigwait), not by a handler, so that removing this run's files
+// is ordinary code. It removes each file only while its name still names
+// it, and ends the process as the signal would.
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstring>
-#include <iterator>
+#include <fcntl.h>
 
-#include "interrupts_posix.h"
+#include <iterator>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+
 #include "scratch_safety.h"
 #include "wide_names.h"
 
@@ -24,45 +25,34 @@ namespace {
 // The signals that end a run and take its files with them.
 constexpr int kInterruptSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// The files an interruption removes. Written by the run, read by the signal
-// handler: a slot is claimed, its name and identity written, and only then
-// marked in use.
-enum : int { kSlotFree, kSlotClaimed, kSlotInUse };
-struct TCleanupSlot {
-  std::atomic<int> state{kSlotFree};
-  char name[PATH_MAX];
-  dev_t device;
-  ino_t inode;
+struct TRegistered {
+  std::string name;
+  TFileIdentity identity;
 };
-TCleanupSlot cleanupSlots[8];
-static_assert(std::atomic<int>::is_always_lock_free, "the signal handler reads the slots");
 
-// The scratch work under way on all threads (TScratchInUse), and whether an
-// interruption has begun to remove the files.
-std::atomic<int> scratchInUse{0};
-std::atomic<bool> ending{false};
-static_assert(std::atomic<bool>::is_always_lock_free, "the signal handler writes it");
-thread_local int inUseDepth = 0;
+// The files an interruption removes, and the lock that files are made and
+// removed under: the interruption takes it and keeps it to the end.
+std::recursive_mutex& Lock() {
+  static std::recursive_mutex lock;
+  return lock;
+}
+std::map<int, TRegistered>& Registered() {
+  static std::map<int, TRegistered> files;
+  return files;
+}
 
-void RemoveFilesAndEnd(int signal) {
-  // The handler may run on any thread while another makes a scratch file:
-  // removed before it exists, that file would stay behind. So it waits for
-  // the scratch work of other threads (its own thread's stands still), and
-  // none starts after this. Not forever: a thread that waits for a lock
-  // this one holds would never get there.
-  ending.store(true);
-  const int own = inUseDepth > 0 ? 1 : 0;
-  for (int waited = 0; scratchInUse.load() > own && waited < 2000; ++waited) {
-    const timespec pause{0, 1000000};
-    ::nanosleep(&pause, nullptr);
+void RemoveFilesAndEnd(sigset_t signals) {
+  int signal = 0;
+  while (::sigwait(&signals, &signal) != 0) {
   }
-  for (TCleanupSlot& slot : cleanupSlots) {
-    if (slot.state.load() != kSlotInUse) continue;
-    // Only our own file: whatever took its name since stays.
+  // Waits for a file half made or half gone; nothing is made after this.
+  Lock().lock();
+  for (const auto& [key, file] : Registered()) {
     struct stat info;
-    if (::fstatat(AT_FDCWD, slot.name, &info, AT_SYMLINK_NOFOLLOW) == 0 && info.st_dev == slot.device &&
-        info.st_ino == slot.inode) {
-      ::unlink(slot.name);
+    if (::fstatat(AT_FDCWD, file.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        static_cast<uint64_t>(info.st_dev) == file.identity.device &&
+        static_cast<uint64_t>(info.st_ino) == file.identity.index) {
+      ::unlink(file.name.c_str());
     }
   }
   // End as the signal would have ended the process, so that the shell and
@@ -78,64 +68,38 @@ void RemoveFilesAndEnd(int signal) {
 
 }  // namespace
 
-bool InterruptionEnding() { return ending.load(); }
-
-TInterruptsHeld::TInterruptsHeld() {
-  sigset_t interrupting;
-  sigemptyset(&interrupting);
-  for (int signal : kInterruptSignals) sigaddset(&interrupting, signal);
-  ::pthread_sigmask(SIG_BLOCK, &interrupting, &saved_);
-}
-
-TInterruptsHeld::~TInterruptsHeld() { ::pthread_sigmask(SIG_SETMASK, &saved_, nullptr); }
-
-TScratchInUse::TScratchInUse() {
-  if (inUseDepth++ > 0) return;
-  scratchInUse.fetch_add(1);
-  if (ending.load()) {
-    // An interruption on another thread is removing this run's files and
-    // ends the run: nothing new may be made now.
-    scratchInUse.fetch_sub(1);
-    --inUseDepth;
-    for (;;) ::pause();
-  }
-}
-
-TScratchInUse::~TScratchInUse() {
-  if (--inUseDepth == 0) scratchInUse.fetch_sub(1);
-}
-
 void InstallInterruptCleanup() {
-  struct sigaction action {};
-  action.sa_handler = RemoveFilesAndEnd;
-  sigemptyset(&action.sa_mask);
-  for (int signal : kInterruptSignals) sigaddset(&action.sa_mask, signal);
+  sigset_t signals;
+  sigemptyset(&signals);
   for (int signal : kInterruptSignals) {
     // A signal ignored at start (a run under nohup) stays ignored.
     struct sigaction previous {};
     if (::sigaction(signal, nullptr, &previous) == 0 && previous.sa_handler == SIG_IGN) continue;
-    ::sigaction(signal, &action, nullptr);
+    sigaddset(&signals, signal);
   }
+  // Blocked here, and so in every thread started after: only sigwait takes
+  // them.
+  ::pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread(RemoveFilesAndEnd, signals).detach();
 }
 
-TRemovedOnInterrupt::TRemovedOnInterrupt(const std::u16string& wideName, const TFileIdentity& identity) {
-  const std::string name = ToNarrow(wideName);
-  if (name.size() >= PATH_MAX) return;  // cannot be named to unlink either
-  for (int i = 0; i < static_cast<int>(std::size(cleanupSlots)); ++i) {
-    TCleanupSlot& slot = cleanupSlots[i];
-    int expected = kSlotFree;
-    if (!slot.state.compare_exchange_strong(expected, kSlotClaimed)) continue;
-    std::memcpy(slot.name, name.c_str(), name.size() + 1);
-    slot.device = static_cast<dev_t>(identity.device);
-    slot.inode = static_cast<ino_t>(identity.index);
-    slot.state.store(kSlotInUse);
-    slot_ = i;
-    return;
-  }
+TFilesChanging::TFilesChanging() { Lock().lock(); }
+TFilesChanging::~TFilesChanging() { Lock().unlock(); }
+
+// POSIX removes an open file's name as well as a closed one's.
+TScratchInUse::TScratchInUse() = default;
+TScratchInUse::~TScratchInUse() = default;
+
+TRemovedOnInterrupt::TRemovedOnInterrupt(const std::u16string& name, const TFileIdentity& identity) {
+  const std::lock_guard<std::recursive_mutex> lock(Lock());
+  static int next = 0;
+  slot_ = next++;
+  Registered()[slot_] = {ToNarrow(name), identity};
 }
 
 TRemovedOnInterrupt::~TRemovedOnInterrupt() {
-  if (slot_ >= 0) cleanupSlots[slot_].state.store(kSlotFree);
+  const std::lock_guard<std::recursive_mutex> lock(Lock());
+  Registered().erase(slot_);
 }
 
 }  // namespace shrinkwell

@@ -1,8 +1,9 @@
-// Win32 implementation of the command line, the file operations by name
-// and the interruption. The file operations are the Windows functions the
-// driver was written for (FindFirstFileW, DeleteFileW), with their 8-bit
-// variants outside the NT family; stale read-only scratch files go, and
-// Ctrl+C or a closed console window takes this run's files along.
+// Win32 implementation of the command line and the file operations by
+// name: the Windows functions the driver was written for (FindFirstFileW,
+// DeleteFileW), with their 8-bit variants outside the NT family; a stale
+// read-only scratch file goes too. (The photo's own files:
+// files_win32.cpp; interruption: interruption_win32.cpp; text:
+// text_win32.cpp.)
 #include <windows.h>
 
 #include <atomic>
@@ -52,46 +53,6 @@ bool SetAttributes(const std::u16string& name, DWORD attributes) {
 
 bool DeleteEntry(const std::u16string& name) {
   return NtPlatform() ? DeleteFileW(W(name)) : DeleteFileA(ToNarrow(name).c_str());
-}
-
-// ---------------------------------------------------------------------------
-// Interruption
-
-// The files an interruption removes. Written by the run, read by the
-// console control handler, which runs on a thread of its own: a slot is
-// claimed, its name written, and only then marked in use.
-enum : int { kSlotFree, kSlotClaimed, kSlotInUse };
-struct TCleanupSlot {
-  std::atomic<int> state{kSlotFree};
-  char16_t name[MAX_PATH * 4];
-};
-TCleanupSlot cleanupSlots[8];
-
-// Held while a scratch file is in use or comes into being together with its
-// registration, and by the handler while it removes the files. A critical
-// section, since the two may nest on one thread.
-CRITICAL_SECTION& CleanupLock() {
-  // Made where it stays: a critical section must never be copied.
-  struct TLock {
-    TLock() { InitializeCriticalSection(&section); }
-    CRITICAL_SECTION section;
-  };
-  static TLock lock;
-  return lock.section;
-}
-
-BOOL WINAPI RemoveFilesAndEnd(DWORD event) {
-  EnterCriticalSection(&CleanupLock());
-  for (TCleanupSlot& slot : cleanupSlots) {
-    if (slot.state.load() == kSlotInUse) {
-      SetFileAttributesW(reinterpret_cast<const wchar_t*>(slot.name), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileW(reinterpret_cast<const wchar_t*>(slot.name));
-    }
-  }
-  // The statuses a POSIX shell shows for the same interruptions: 130 for
-  // Ctrl+C (and Ctrl+Break), 129 when the console goes away.
-  ExitProcess(event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? 130 : 129);
-  return TRUE;
 }
 
 }  // namespace
@@ -171,57 +132,6 @@ TFileResult RemoveFile(const std::u16string& name) {
     }
   }
   return Failure(error);
-}
-
-// ---------------------------------------------------------------------------
-// Names
-
-std::string ToNarrow(const std::u16string& text) {
-  if (text.empty()) return std::string();
-  const wchar_t* wide = W(text);
-  const int length = WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide, static_cast<int>(text.size()), &out[0], length, nullptr, nullptr);
-  return out;
-}
-
-std::u16string ToWide(const std::string& text) {
-  if (text.empty()) return std::u16string();
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::u16string out(static_cast<size_t>(length), u'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), reinterpret_cast<wchar_t*>(&out[0]),
-                      length);
-  return out;
-}
-
-// ---------------------------------------------------------------------------
-// Scratch safety
-
-TScratchInUse::TScratchInUse() { EnterCriticalSection(&CleanupLock()); }
-TScratchInUse::~TScratchInUse() { LeaveCriticalSection(&CleanupLock()); }
-
-void InstallInterruptCleanup() {
-  CleanupLock();  // made before any handler can want it
-  SetConsoleCtrlHandler(RemoveFilesAndEnd, TRUE);
-}
-
-// Removed by name: while the run makes or uses a file, the handler waits
-// (TScratchInUse), and our files are removed when that work ends.
-TRemovedOnInterrupt::TRemovedOnInterrupt(const std::u16string& wide, const TFileIdentity&) {
-  if (wide.size() >= MAX_PATH * 4) return;
-  for (int i = 0; i < static_cast<int>(std::size(cleanupSlots)); ++i) {
-    TCleanupSlot& slot = cleanupSlots[i];
-    int expected = kSlotFree;
-    if (!slot.state.compare_exchange_strong(expected, kSlotClaimed)) continue;
-    std::memcpy(slot.name, wide.c_str(), (wide.size() + 1) * sizeof(char16_t));
-    slot.state.store(kSlotInUse);
-    slot_ = i;
-    return;
-  }
-}
-
-TRemovedOnInterrupt::~TRemovedOnInterrupt() {
-  if (slot_ >= 0) cleanupSlots[slot_].state.store(kSlotFree);
 }
 
 }  // namespace shrinkwell

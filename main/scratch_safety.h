@@ -19,13 +19,23 @@ struct TFileIdentity {
 // Makes Ctrl+C, SIGTERM and SIGHUP (on Windows Ctrl+C, Ctrl+Break and the
 // console window closing) remove every file registered below and then end
 // the process as the signal would (the shell shows 130 for Ctrl+C). Called
-// once at program start.
+// once at program start, before any other thread: on POSIX the signals are
+// then taken by a thread of their own, never by a handler.
 void InstallInterruptCleanup();
 
-// While it lives an interruption waits before it removes this run's files,
-// so that it never meets a file in use (Windows cannot remove an open file)
-// nor one that another thread is still making. It may be nested. Every
-// scratch file is made and removed while one lives.
+// Held while a file of ours is made and registered, or removed and let go:
+// an interruption removes this run's files only when none is half made or
+// half gone. Held for microseconds; it may be nested.
+class TFilesChanging {
+ public:
+  TFilesChanging();
+  ~TFilesChanging();
+  TFilesChanging(const TFilesChanging&) = delete;
+  TFilesChanging& operator=(const TFilesChanging&) = delete;
+};
+
+// Held while a scratch file is in use. Windows cannot remove an open file,
+// so there an interruption waits for it too; elsewhere it holds nothing.
 class TScratchInUse {
  public:
   TScratchInUse();
@@ -36,7 +46,7 @@ class TScratchInUse {
 
 // Registers a file's name for removal on interruption while this object
 // lives, if the name then still names that file. It does not remove the
-// file.
+// file. Made and dropped with TFilesChanging held.
 class TRemovedOnInterrupt {
  public:
   TRemovedOnInterrupt(const std::u16string& name, const TFileIdentity& identity);

@@ -239,25 +239,33 @@ TEST_F(PhotoPipeline, FullDiskLeavesNoPartialFile) {
 }
 
 TEST_F(PhotoPipeline, InterruptionAfterEachStageTakesTheScratchFilesAlong) {
-  for (const TPhotoStage stage : {TPhotoStage::Copy, TPhotoStage::Decode, TPhotoStage::Write, TPhotoStage::Move}) {
-    const std::u16string photo = Photo("a.jpg", 128, 96);
-    const pid_t child = ::fork();
-    if (child == 0) {
-      ::signal(SIGINT, SIG_DFL);  // as from a terminal, whatever the test runner ignores
-      InstallInterruptCleanup();
-      pipeline_.SetStageObserver([stage](TPhotoStage now, double) {
-        if (now == stage) ::raise(SIGINT);
-      });
-      pipeline_.Process(photo, u"a+.jpg");
-      ::_exit(0);  // not interrupted: the test fails below
+  // Each signal once for each stage that leaves a file of ours behind it:
+  // sent to the process, as Ctrl+C, kill and a closed terminal send them.
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const TPhotoStage stage : {TPhotoStage::Copy, TPhotoStage::Decode, TPhotoStage::Write, TPhotoStage::Move}) {
+      const std::u16string photo = Photo("a.jpg", 128, 96);
+      const pid_t child = ::fork();
+      if (child == 0) {
+        ::signal(signal, SIG_DFL);  // as from a terminal, whatever the test runner ignores
+        InstallInterruptCleanup();
+        pipeline_.SetStageObserver([stage, signal](TPhotoStage now, double) {
+          if (now == stage) {
+            ::kill(::getpid(), signal);
+            ::pause();  // the interruption ends the process
+          }
+        });
+        pipeline_.Process(photo, u"a+.jpg");
+        ::_exit(0);  // not interrupted: the test fails below
+      }
+      int status = 0;
+      ASSERT_EQ(::waitpid(child, &status, 0), child);
+      const std::string what = std::to_string(signal) + " after stage " + std::to_string(static_cast<int>(stage));
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << what;
+      // Only after the move is there a copy, and it is whole.
+      const std::vector<std::string> expected =
+          stage == TPhotoStage::Move ? std::vector<std::string>{"a+.jpg", "a.jpg"} : std::vector<std::string>{"a.jpg"};
+      EXPECT_EQ(Entries(), expected) << what;
+      std::filesystem::remove("a+.jpg");
     }
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
-    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << static_cast<int>(stage);
-    // Only after the move is there a copy, and it is whole.
-    const std::vector<std::string> expected =
-        stage == TPhotoStage::Move ? std::vector<std::string>{"a+.jpg", "a.jpg"} : std::vector<std::string>{"a.jpg"};
-    EXPECT_EQ(Entries(), expected) << static_cast<int>(stage);
-    std::filesystem::remove("a+.jpg");
   }
 }
