@@ -224,7 +224,7 @@ std::array<double, shrinkwell::kPhotoStageCount> Stages(const Photo& p, const st
   using namespace shrinkwell;
   std::array<double, kPhotoStageCount> best;
   best.fill(1e9);
-  TPhotoPipeline pipeline(AvailableProcessors() >= 2);
+  TPhotoPipeline pipeline(AvailableProcessors() >= 2 ? THalvingThread::Worker : THalvingThread::Decoder);
   pipeline.SetStageObserver([&best](TPhotoStage stage, double seconds) {
     double& b = best[static_cast<size_t>(stage)];
     b = std::min(b, seconds);
@@ -277,7 +277,7 @@ int main(int argc, char** argv) {
                 p.label.c_str(), 1e3 * t.djpeg, 1e3 * t.program, t.ratio, t.ratioLow, t.ratioHigh, 1e3 * t.vips, t.vipsRatio,
                 static_cast<double>(t.peakKiB) / 1024.0, t.apartPercent, ms(TPhotoStage::Copy),
                 ms(TPhotoStage::Metadata), ms(TPhotoStage::Read),
-                ms(TPhotoStage::Decode) + ms(TPhotoStage::Shrink) + ms(TPhotoStage::Turn), ms(TPhotoStage::Encode),
+                ms(TPhotoStage::Decode) + ms(TPhotoStage::LastBands), ms(TPhotoStage::Encode),
                 ms(TPhotoStage::Write), ms(TPhotoStage::Move));
     std::filesystem::remove(p.path);
   }

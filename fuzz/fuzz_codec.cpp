@@ -94,8 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // a picture whose decoding failed is left behind at the next start.
   static TWorkBuffers buffers;
   static TKeptAndEncoded sink;  // first made, last gone: the worker may use it to the end
-  static TBandShrinker bandsAlone(false);
-  static TBandShrinker bandsWithWorker(true);
+  static TBandShrinker bandsAlone(THalvingThread::Decoder);
+  static TBandShrinker bandsWithWorker(THalvingThread::Worker);
   TBandShrinker& bands = withWorker ? bandsWithWorker : bandsAlone;
 
   std::unique_ptr<TBitmap> raster = std::make_unique<TBitmap>();

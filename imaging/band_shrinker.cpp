@@ -29,14 +29,14 @@ constexpr std::chrono::microseconds kLongestNap{2000};
 constexpr std::chrono::microseconds kFirstRejudge{500};
 
 // The decoder writes all its large blocks a row at a time, each at the
-// same pace from its start: the worker brings them in alike, a step of
+// same pace from its start: the worker brings them in alike, a slice of
 // each in turn, ahead of the decoder.
 constexpr size_t kPopulateSteps = 64;
 constexpr uintptr_t kPageSize = 4096;  // where larger, a few pages fall to the decoder
 
 }  // namespace
 
-TBandShrinker::TBandShrinker(bool withWorker) : withWorker_(withWorker) {
+TBandShrinker::TBandShrinker(THalvingThread thread) : withWorker_(thread == THalvingThread::Worker) {
   if (!withWorker_) return;
   // Started with the pipeline, the worker is running long before the first
   // band: a new thread takes 0.1 to 1 ms to run on this machine.
@@ -68,7 +68,7 @@ void TBandShrinker::Start(TTurn turn, TUprightRowSink* sink) {
 void TBandShrinker::Abandon() {
   if (!withWorker_) return;
   std::unique_lock<std::mutex> lock(mutex_);
-  // No turn or touch starts after this; the one under way ends first.
+  // No step or touch starts after this; the one under way ends first.
   begun_ = false;
   filled_.clear();
   changed_.wait(lock, [this] { return !busy_ && touching_ == 0; });
@@ -89,7 +89,7 @@ void TBandShrinker::Touch(TBand& band) const {
 }
 
 void TBandShrinker::Begin(int32_t width, int32_t height) {
-  // With a worker, the shrinker and the sink get ready in the first turn,
+  // With a worker, the shrinker and the sink get ready in the first step,
   // mostly the worker's, while the decoder makes its first band.
   if (!withWorker_) shrinker_.Begin(width, height, turn_, sink_);
   width_ = width;
@@ -140,9 +140,9 @@ void TBandShrinker::Begin(int32_t width, int32_t height) {
   changed_.notify_all();
 }
 
-bool TBandShrinker::TurnWaiting() const { return !busy_ && (!prepared_ || !filled_.empty()); }
+bool TBandShrinker::StepWaiting() const { return !busy_ && (!prepared_ || !filled_.empty()); }
 
-void TBandShrinker::TakeTurn(std::unique_lock<std::mutex>& lock) {
+void TBandShrinker::TakeStep(std::unique_lock<std::mutex>& lock) {
   busy_ = true;
   const bool prepare = !prepared_;
   size_t band = 0;
@@ -193,9 +193,9 @@ uint8_t* const* TBandShrinker::BandToFill(int32_t& capacity) {
       break;
     }
     // Every band is filled and the worker is not at one: it has not woken,
-    // or its core is taken. The decoder takes the turn rather than wait.
-    if (TurnWaiting()) {
-      TakeTurn(lock);
+    // or its core is taken. The decoder takes the step rather than wait.
+    if (StepWaiting()) {
+      TakeStep(lock);
     } else {
       changed_.wait(lock);
     }
@@ -232,7 +232,7 @@ void TBandShrinker::Work() {
   bool keepOff = false;  // the decoder's processor
   int avoided = -1;      // the processor this thread keeps off now
   int emptyNaps = 0;
-  const auto bandWork = [this] { return begun_ && (!untouched_.empty() || TurnWaiting()); };
+  const auto bandWork = [this] { return begun_ && (!untouched_.empty() || StepWaiting()); };
   const auto ready = [this, &bandWork] { return quit_ || bandWork() || !largeBlocks_.empty(); };
   std::unique_lock<std::mutex> lock(mutex_);
   for (;;) {
@@ -291,7 +291,7 @@ void TBandShrinker::Work() {
       free_.push_back(next);
       changed_.notify_all();
     } else {
-      TakeTurn(lock);
+      TakeStep(lock);
     }
   }
 }
@@ -343,8 +343,8 @@ std::unique_ptr<TBitmap> TBandShrinker::Finish() {
       // The bands still handed over are halved by whoever is free first:
       // the decoder does not wait for a worker that is away.
       for (;;) {
-        if (TurnWaiting()) {
-          TakeTurn(lock);
+        if (StepWaiting()) {
+          TakeStep(lock);
         } else if (busy_ || touching_ > 0) {
           changed_.wait(lock);
         } else {

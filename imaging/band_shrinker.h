@@ -21,6 +21,10 @@
 
 namespace shrinkwell {
 
+// Where the bands are halved: on the decoder's own thread, or on a worker
+// beside it.
+enum class THalvingThread { Decoder, Worker };
+
 class TBandShrinker final : public TRowReceiver {
  public:
   // A band holds at least kBandRows rows, more for narrower pictures, so
@@ -31,9 +35,9 @@ class TBandShrinker final : public TRowReceiver {
   static constexpr int32_t kBandRows = 16;
   static constexpr int32_t kBandPixels = 65536;
 
-  // withWorker: halve on a second thread (when a second core is free),
-  // which lives as long as this object and rests between pictures.
-  explicit TBandShrinker(bool withWorker);
+  // THalvingThread::Worker: halve on a second thread (when a second core is
+  // free), which lives as long as this object and rests between pictures.
+  explicit TBandShrinker(THalvingThread thread);
   ~TBandShrinker() override;
   TBandShrinker(const TBandShrinker&) = delete;
   TBandShrinker& operator=(const TBandShrinker&) = delete;
@@ -79,12 +83,13 @@ class TBandShrinker final : public TRowReceiver {
   void Work();
   // A step of the decoder's large blocks, with the mutex held.
   void PopulateStep(std::unique_lock<std::mutex>& lock);
-  // A turn is the shrinker's next step: getting ready for the picture, then
-  // each band handed over, in order. Both with the mutex held.
-  bool TurnWaiting() const;
-  void TakeTurn(std::unique_lock<std::mutex>& lock);
-  // With the mutex held, once no turn or touch is under way: the bands rest
-  // until the next Begin. Returns the error of a turn, if there was one.
+  // A step is the shrinker's next piece of work: getting ready for the
+  // picture, then each band handed over, in order. Both with the mutex
+  // held.
+  bool StepWaiting() const;
+  void TakeStep(std::unique_lock<std::mutex>& lock);
+  // With the mutex held, once no step or touch is under way: the bands rest
+  // until the next Begin. Returns the error of a step, if there was one.
   std::exception_ptr EndPicture();
 
   bool withWorker_;
@@ -108,10 +113,10 @@ class TBandShrinker final : public TRowReceiver {
   std::vector<size_t> untouched_;  // new bands, touched by whoever takes them
   bool begun_ = false;     // the bands are ready for this picture
   bool prepared_ = false;  // the shrinker has begun this picture
-  bool busy_ = false;      // a turn is under way
+  bool busy_ = false;      // a step is under way
   int touching_ = 0;       // bands the worker is touching
   bool quit_ = false;
-  std::exception_ptr error_;  // of a turn: the shrinker's or the sink's
+  std::exception_ptr error_;  // of a step: the shrinker's or the sink's
   uint64_t pictures_ = 0;  // begun so far
   std::atomic<int> decoderProcessor_{-1};  // where the decoder last ran
   // When the next band is due: the decoder's time for the last one.

@@ -1,5 +1,7 @@
 #include "halving.h"
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <vector>
 
@@ -48,11 +50,8 @@ inline uint64_t Lanes(const uint16_t* p) {
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "Lanes() takes the first sum as the low lane");
 
 #ifdef SHRINKWELL_AVX2
-// Twice the width of the baseline's vectors where the processor has them:
-// the same integer steps, so the same bytes.
-// Asked once, not at every line.
-const bool kHasAvx2 = ProcessorHasAvx2();
-
+// Twice the width of SSE2's vectors where the processor has them: the same
+// integer steps, so the same bytes.
 __attribute__((target("avx2"))) void SumLinesAvx2(const uint8_t* a, const uint8_t* b, const uint8_t* c, size_t n,
                                                    uint16_t* __restrict d) {
   for (size_t k = 0; k < n; ++k) d[k] = static_cast<uint16_t>(a[k] + 4 * b[k] + c[k]);
@@ -88,11 +87,35 @@ __attribute__((target("avx2"))) size_t HalveLine4Avx2(const uint16_t* __restrict
 }
 #endif
 
+THalvingKernel WidestKernel() {
+#ifdef SHRINKWELL_AVX2
+  if (ProcessorHasAvx2()) return THalvingKernel::Avx2;
+#endif
+#ifdef __SSE2__
+  return THalvingKernel::Sse2;
+#else
+  return THalvingKernel::Scalar;
+#endif
+}
+
+// Chosen once at start, not asked again at every line.
+std::atomic<THalvingKernel> kernelInUse{WidestKernel()};
+
 }  // namespace
+
+std::vector<THalvingKernel> AvailableHalvingKernels() {
+  std::vector<THalvingKernel> kernels;
+  for (const THalvingKernel kernel : {THalvingKernel::Scalar, THalvingKernel::Sse2, THalvingKernel::Avx2}) {
+    if (kernel <= WidestKernel()) kernels.push_back(kernel);
+  }
+  return kernels;
+}
+
+void UseHalvingKernel(THalvingKernel kernel) { kernelInUse.store(std::min(kernel, WidestKernel())); }
 
 void SumLines(const uint8_t* a, const uint8_t* b, const uint8_t* c, size_t n, uint16_t* __restrict d) {
 #ifdef SHRINKWELL_AVX2
-  if (kHasAvx2) return SumLinesAvx2(a, b, c, n, d);
+  if (kernelInUse.load(std::memory_order_relaxed) == THalvingKernel::Avx2) return SumLinesAvx2(a, b, c, n, d);
 #endif
   for (size_t k = 0; k < n; ++k) d[k] = static_cast<uint16_t>(a[k] + 4 * b[k] + c[k]);
 }
@@ -128,8 +151,9 @@ void HalveLine4(const uint16_t* __restrict s, int32_t count, uint8_t* __restrict
   for (size_t c = 0; c < 4; ++c) out[c] = RoundedDivide36Fast(static_cast<uint16_t>(5 * s[c] + s[4 + c]));
   const size_t n = static_cast<size_t>(count);
   size_t i = 1;
+  const THalvingKernel kernel = kernelInUse.load(std::memory_order_relaxed);
 #ifdef SHRINKWELL_AVX2
-  if (kHasAvx2) i = HalveLine4Avx2(s, i, n, out);
+  if (kernel == THalvingKernel::Avx2) i = HalveLine4Avx2(s, i, n, out);
 #endif
 #ifdef __SSE2__
   // Two output pixels a step. A pixel pair (2i, 2i + 1) is one 128-bit word
@@ -137,7 +161,7 @@ void HalveLine4(const uint16_t* __restrict s, int32_t count, uint8_t* __restrict
   // rounding is RoundedDivide36Fast on eight lanes.
   const __m128i factor = _mm_set1_epi16(14564), divisor = _mm_set1_epi16(36);
   const __m128i one = _mm_set1_epi16(1), half = _mm_set1_epi16(18);
-  for (; i + 1 < n; i += 2) {
+  for (; kernel != THalvingKernel::Scalar && i + 1 < n; i += 2) {
     const __m128i before = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8 * (i - 1)));
     const __m128i pair = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8 * i));
     const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + 8 * (i + 1)));

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace shrinkwell {
 
@@ -21,9 +22,20 @@ void HalveLine(const uint16_t* d, int32_t count, uint8_t* out, size_t step, bool
 
 // Halves one line of summed pixels of four lanes each (blue, green, red and
 // a fourth that is carried along) into out, four bytes a pixel: the same
-// integers as HalveLine, written so that compilers vectorise the loop.
+// integers as HalveLine, in vector registers where the processor has them.
 // s must hold 8 * count elements.
 void HalveLine4(const uint16_t* __restrict s, int32_t count, uint8_t* __restrict out);
+
+// The loops SumLines and HalveLine4 run: plain C++, 128-bit SSE2 vectors,
+// or 256-bit AVX2 vectors. All give the same bytes; the widest this build
+// and processor have is used.
+enum class THalvingKernel { Scalar, Sse2, Avx2 };
+
+// The kernels this build and processor have, narrowest first.
+std::vector<THalvingKernel> AvailableHalvingKernels();
+
+// For tests: the kernel the halving uses from now on (one of the above).
+void UseHalvingKernel(THalvingKernel kernel);
 
 // sum / 36 rounded half to even for every sum up to 9180 (36 * 255), by
 // multiplication: the rounding of the row shrinker's vector loop.

@@ -1,5 +1,6 @@
-// The orientation turn: the quarter-size picture out of the work buffers into
-// a new raster, turned upright as the photo's EXIF Orientation tells.
+// The orientation: the turn a photo's EXIF Orientation text asks for, and
+// the reference shrinker's turn of the quarter-size picture out of the work
+// buffers into a new raster.
 #pragma once
 
 #include <cstdint>
@@ -32,9 +33,10 @@ TTurn TurnForOrientationText(const std::string& text);
 // turned; every pixel is written once.
 std::unique_ptr<TBitmap> OrientFromBuffer(const TWorkBuffer& quarter, int32_t width, int32_t height, TTurn turn);
 
-// The program's one image operation: shrinks the decoded 24-bit raster and
-// turns it; the caller's raster is consumed and replaced by the new
-// quarter-size upright one.
+// Shrinks a whole decoded 24-bit raster in two passes and turns it; the
+// caller's raster is consumed and replaced by the new quarter-size upright
+// one. The program halves while it decodes instead (band_shrinker.h); this
+// is the reference its bytes are checked against.
 void ShrinkAndRotate(std::unique_ptr<TBitmap>& raster, TTurn turn, TWorkBuffers& buffers);
 
 }  // namespace shrinkwell

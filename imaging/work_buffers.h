@@ -1,5 +1,6 @@
-// The shrinker's work buffers: column-major pixels, red, green, blue, pixel
-// (x, y) at x * stride + 3 * y. They live for the whole run.
+// The two-pass shrinker's work buffers: column-major pixels, red, green,
+// blue, pixel (x, y) at x * stride + 3 * y. Only the reference shrinker
+// (ShrinkAndRotate) uses them; the program halves while it decodes.
 #pragma once
 
 #include <cstddef>

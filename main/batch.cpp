@@ -189,7 +189,8 @@ std::vector<std::unique_ptr<TPhotoPipeline>> MakePipelines() {
   const int cores = AvailableProcessors();
   const size_t slots = ArgumentCount() >= 2 && cores >= 2 ? 2 : 1;
   std::vector<std::unique_ptr<TPhotoPipeline>> pipelines;
-  for (size_t i = 0; i < slots; ++i) pipelines.push_back(std::make_unique<TPhotoPipeline>(slots == 1 && cores >= 2));
+  const THalvingThread halving = slots == 1 && cores >= 2 ? THalvingThread::Worker : THalvingThread::Decoder;
+  for (size_t i = 0; i < slots; ++i) pipelines.push_back(std::make_unique<TPhotoPipeline>(halving));
   return pipelines;
 }
 

@@ -46,11 +46,10 @@ class TStageLaps {
 
 // The scratch names, this thread's while it lives: the other photo in
 // flight of this run waits here. It also keeps the metadata reader, whose
-// state is process-wide, to one photo at a time, and an interruption from
-// meeting a scratch file half made.
-class TScratchTurn {
+// state is process-wide, to one photo at a time.
+class TScratchNamesHeld {
  public:
-  TScratchTurn() : inProcess_(ScratchMutex()) {}
+  TScratchNamesHeld() : inProcess_(ScratchMutex()) {}
 
  private:
   static std::mutex& ScratchMutex() {
@@ -78,7 +77,7 @@ TTurn TurnOfCopy(TFileStream& copy) {
 // run.
 TTurn ReadThroughScratchCopy(std::unique_ptr<TFileStream> photo, TJPEGImage& jpeg, TStageLaps& laps,
                              std::unique_ptr<TFileStream>& removedCopy) {
-  const TScratchTurn scratch;
+  const TScratchNamesHeld scratch;
   std::unique_ptr<TOwnFile> copy;
   TFileResult copied = TOwnFile::Make(kSourceScratch, copy);
   if (copied) copied = CopyFileTo(*photo, copy->Stream(), JpegFileSizeLimit());
@@ -161,7 +160,7 @@ class TRemovedCopy final : public TStream {
 TFileResult StoreThroughScratchFile(TJPEGImage& jpeg, uint32_t accessBits, const std::u16string& output,
                                     TStageLaps& laps) {
   jpeg.EnsureEncoded();  // done already: the work, before the other photo in flight is kept waiting
-  const TScratchTurn scratch;
+  const TScratchNamesHeld scratch;
   std::unique_ptr<TOwnFile> copy;
   const TFileResult made = TOwnFile::Make(kOutputScratch, copy);
   if (!made) {
@@ -192,7 +191,7 @@ void TPhotoPipeline::TCopyEncoder::Begin(int32_t width, int32_t height) {
   encoder_.Start(width, height, options);
 }
 
-TPhotoPipeline::TPhotoPipeline(bool halvingThread) : bands_(halvingThread) {}
+TPhotoPipeline::TPhotoPipeline(THalvingThread halving) : bands_(halving) {}
 
 void TPhotoPipeline::Settle() {
   if (closing_.valid()) closing_.wait();
@@ -261,9 +260,8 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
     if (decodeEnded.valid()) decodeEnded.get();
     return Ended(TPhotoOutcome::TKind::TooSmall);
   }
-  laps.Lap(TPhotoStage::Shrink);
   bands_.Finish();
-  laps.Lap(TPhotoStage::Turn);
+  laps.Lap(TPhotoStage::LastBands);
   std::string encoded = encoder_.Finish();
   // What the end of the file raises ends the run before the copy is stored.
   if (decodeEnded.valid()) decodeEnded.get();

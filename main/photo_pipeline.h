@@ -1,7 +1,7 @@
 // One photo from its source file to its stored quarter-size upright copy:
 // copy to the scratch file, metadata scan, read, decode, shrink, turn,
 // encode, move. The pipeline is the only owner of the scratch files "1.$$$"
-// and "2.$$$" in the working directory and of the work buffers. The photo
+// and "2.$$$" in the working directory. The photo
 // and each scratch file are used only through the handle that opened or
 // made them (photo_files.h): a scratch file is always a new file of our
 // own, private to the user, and gone when the photo is done, an error ends
@@ -15,15 +15,15 @@
 
 #include "band_shrinker.h"
 #include "jpeg.h"
-#include "work_buffers.h"
 
 namespace shrinkwell {
 
 // Decode includes the halving and, for an unturned photo, the encoding of
-// the rows made; Turn the encoding of a turned photo's rows; Encode the
-// end of the encoding; Write the scratch file written.
-enum class TPhotoStage { Copy, Metadata, Read, Decode, Shrink, Turn, Encode, Write, Move };
-inline constexpr int kPhotoStageCount = 9;
+// the rows made; LastBands the halving of the bands still waiting and, for
+// a turned photo, the encoding of its upright rows; Encode the end of the
+// encoding; Write the scratch file written.
+enum class TPhotoStage { Copy, Metadata, Read, Decode, LastBands, Encode, Write, Move };
+inline constexpr int kPhotoStageCount = 8;
 
 // What became of a photo that did not end the run.
 struct TPhotoOutcome {
@@ -52,11 +52,10 @@ class TPhotoPipeline {
   // Told the duration of each stage as it ends.
   using StageObserver = std::function<void(TPhotoStage stage, double seconds)>;
 
-  // Allocates the work buffers; EOutOfMemory when they cannot be had. With
-  // halvingThread each photo is halved on a second thread while it is
-  // decoded (worth it when a second processor is free and nothing else
-  // uses it).
-  explicit TPhotoPipeline(bool halvingThread);
+  // With THalvingThread::Worker each photo is halved on a second thread
+  // while it is decoded (worth it when a second processor is free and
+  // nothing else uses it).
+  explicit TPhotoPipeline(THalvingThread halving);
 
   // Waits for what still works for the last photo beside the caller: the
   // closing of its removed scratch copy.
@@ -98,7 +97,6 @@ class TPhotoPipeline {
     TJPEGRowEncoder encoder_;
   };
 
-  TWorkBuffers buffers_;
   TCopyEncoder encoder_;  // before bands_: the worker that feeds it stops first
   TBandShrinker bands_;
   // The last photo's removed scratch copy being closed; waited for by the

@@ -299,7 +299,7 @@ TEST(RowShrinker, HalvingWhileDecodingGivesWhatTheTwoPassesGive) {
   // into a raster or row by row into a sink, for every turn: the same
   // bytes as ShrinkAndRotate on the whole raster.
   TWorkBuffers buffers;
-  TBandShrinker alone(false), withWorker(true);
+  TBandShrinker alone(THalvingThread::Decoder), withWorker(THalvingThread::Worker);
   TRowCollector sink;
   // As after a file whose headers could not be read: started, never begun.
   withWorker.Start(TTurn::Half, &sink);
@@ -341,7 +341,7 @@ TEST(RowShrinker, PicturesDoneBeforeTheWorkerWakesStayExact) {
   // One band each, in a row: the decoder often finishes a picture, or the
   // next one begins, while the worker is only waking for it.
   TWorkBuffers buffers;
-  TBandShrinker withWorker(true);
+  TBandShrinker withWorker(THalvingThread::Worker);
   for (uint32_t seed = 0; seed < 3000; ++seed) {
     const Picture in = RandomPicture(8 + seed % 5, 4 + seed % 7, seed);
     const auto source = RasterOf(in);
@@ -355,4 +355,36 @@ TEST(RowShrinker, PicturesDoneBeforeTheWorkerWakesStayExact) {
     withWorker.BandFilled(in.h);
     ASSERT_EQ(PictureOf(*withWorker.Finish()).rgb, Shrunk(in, TTurn::None, buffers).rgb) << seed;
   }
+}
+
+TEST(Halving, EveryKernelGivesTheLiteralSums) {
+  // Lines of every length up to 41 pixels, so that each vector loop meets
+  // every tail, with random samples up to the largest sums; each kernel
+  // against the formula written out.
+  const std::vector<THalvingKernel> kernels = AvailableHalvingKernels();
+  ASSERT_EQ(kernels.front(), THalvingKernel::Scalar);
+  uint32_t state = 12345;
+  auto next = [&state] { return state = state * 1664525u + 1013904223u; };
+  for (const THalvingKernel kernel : kernels) {
+    UseHalvingKernel(kernel);
+    for (int32_t count = 1; count <= 41; ++count) {
+      const size_t lanes = 8 * static_cast<size_t>(count);
+      std::vector<uint8_t> a(lanes), b(lanes), c(lanes);
+      for (size_t k = 0; k < lanes; ++k) a[k] = next() >> 24, b[k] = next() >> 24, c[k] = next() >> 24;
+      std::vector<uint16_t> sums(lanes);
+      SumLines(a.data(), b.data(), c.data(), lanes, sums.data());
+      std::vector<uint8_t> out(4 * static_cast<size_t>(count));
+      HalveLine4(sums.data(), count, out.data());
+      for (size_t k = 0; k < lanes; ++k) ASSERT_EQ(sums[k], a[k] + 4 * b[k] + c[k]) << static_cast<int>(kernel);
+      for (int32_t i = 0; i < count; ++i) {
+        for (size_t ch = 0; ch < 4; ++ch) {
+          const size_t centre = 8 * static_cast<size_t>(i) + ch;
+          const int left = i == 0 ? sums[centre] : sums[centre - 4];
+          EXPECT_EQ(out[4 * static_cast<size_t>(i) + ch], RoundedDivide36(left + 4 * sums[centre] + sums[centre + 4]))
+              << "kernel " << static_cast<int>(kernel) << ", " << count << " pixels, pixel " << i;
+        }
+      }
+    }
+  }
+  UseHalvingKernel(kernels.back());
 }

@@ -41,7 +41,7 @@ class PhotoPipeline : public testing::Test {
   }
 
   TempDir dir_;
-  TPhotoPipeline pipeline_{false};
+  TPhotoPipeline pipeline_{THalvingThread::Decoder};
   std::vector<TPhotoStage> stages_;
 
  private:
@@ -57,9 +57,9 @@ TEST_F(PhotoPipeline, StoresTheCopyThroughEveryStageInOrder) {
   });
   const TPhotoOutcome outcome = pipeline_.Process(Photo("a.jpg", 96, 64), u"a+.jpg");
   EXPECT_EQ(outcome.kind, TPhotoOutcome::TKind::Stored);
-  const std::vector<TPhotoStage> expected = {TPhotoStage::Copy,   TPhotoStage::Metadata, TPhotoStage::Read,
-                                             TPhotoStage::Decode, TPhotoStage::Shrink,   TPhotoStage::Turn,
-                                             TPhotoStage::Encode, TPhotoStage::Write,    TPhotoStage::Move};
+  const std::vector<TPhotoStage> expected = {TPhotoStage::Copy,      TPhotoStage::Metadata, TPhotoStage::Read,
+                                             TPhotoStage::Decode,    TPhotoStage::LastBands, TPhotoStage::Encode,
+                                             TPhotoStage::Write,     TPhotoStage::Move};
   EXPECT_EQ(stages_, expected);
   fixtures::RgbPicture out;
   ASSERT_TRUE(fixtures::DecodeJpeg(fixtures::ReadFile(dir_ / "a+.jpg"), out));
@@ -76,10 +76,10 @@ TEST_F(PhotoPipeline, AFileWhoseEndIsBrokenIsNeverStored) {
   ASSERT_EQ(bytes.substr(bytes.size() - 2), "\xFF\xD9");
   bytes.insert(bytes.size() - 2, std::string("\xFF\xC0\x00\x0B\x08\x00\x10\x00\x10\x01\x01\x11\x00", 13));
   dir_.Write("a.jpg", bytes);
-  for (const bool halvingThread : {false, true}) {
-    TPhotoPipeline pipeline(halvingThread);
-    EXPECT_THROW(pipeline.Process(u"a.jpg", u"a+.jpg"), EJPEG) << halvingThread;
-    EXPECT_EQ(Entries(), (std::vector<std::string>{"a.jpg"})) << halvingThread;
+  for (const THalvingThread halving : {THalvingThread::Decoder, THalvingThread::Worker}) {
+    TPhotoPipeline pipeline(halving);
+    EXPECT_THROW(pipeline.Process(u"a.jpg", u"a+.jpg"), EJPEG) << static_cast<int>(halving);
+    EXPECT_EQ(Entries(), (std::vector<std::string>{"a.jpg"})) << static_cast<int>(halving);
   }
 }
 
@@ -214,7 +214,7 @@ TEST_F(PhotoPipeline, FullDiskLeavesNoPartialFile) {
   FileSizeLimit limit;
   // While "2.$$$" is written: the run ends, and the scratch file goes.
   pipeline_.SetStageObserver([&limit](TPhotoStage stage, double) {
-    if (stage == TPhotoStage::Turn) limit.Set(100);
+    if (stage == TPhotoStage::LastBands) limit.Set(100);
   });
   EXPECT_THROW(pipeline_.Process(Photo("a.jpg", 256, 256), u"a+.jpg"), EWriteError);
   limit.Set(RLIM_INFINITY);
