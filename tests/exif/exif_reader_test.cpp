@@ -326,6 +326,35 @@ TEST_F(ExifReader, OverlappingDirectoriesAreReadOnceAndTagsCapped) {
             TImageInfo::kMaxTags + 10);
 }
 
+TEST_F(ExifReader, TagCapAndEntryBudgetEachHoldAtTheirOwnEdge) {
+  // The cap: exactly kMaxTags tags are stored; the one after is refused.
+  constexpr int kMax = TImageInfo::kMaxTags;
+  TimgData owner(255);
+  TImageInfo info(&owner, 255);
+  TTagEntry orientation;
+  orientation.tag = 0x0112;
+  for (int i = 0; i < kMax; ++i) info.AddTag(orientation);
+  EXPECT_EQ(info.TagCount(), kMax);
+  EXPECT_EQ(owner.errorText, "");
+  info.AddTag(orientation);
+  EXPECT_EQ(info.TagCount(), kMax);
+  EXPECT_EQ(owner.errorText, "Too many tags");
+
+  // The budget, apart from the cap: entries of tag 0 are read but stored
+  // as no tag. An Orientation after them is read as entry kMaxTags, and
+  // not as entry kMaxTags + 1.
+  for (const int before : {kMax - 1, kMax}) {
+    TiffBuilder tiff(true);
+    std::vector<Entry> entries(static_cast<size_t>(before), Short(0, {0}));
+    entries.push_back(Short(0x0112, {6}));
+    tiff.AddDirectory(entries);
+    auto reader = ScanTiff(tiff);
+    const bool within = before < kMax;
+    EXPECT_EQ(reader->ImageInfo()->TagIndexByName("Orientation") >= 0, within) << before;
+    EXPECT_EQ(reader->errorText == "Too many tags", !within) << before;
+  }
+}
+
 TEST_F(ExifReader, UserCommentWithoutPaddingKeepsItsLastCharacter) {
   TiffBuilder tiff(false);
   tiff.AddDirectory({Undefined(0x9286, kAsciiCode + "Hi")});
