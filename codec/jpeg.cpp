@@ -543,6 +543,25 @@ void SetUpDecoding(jpeg_decompress_struct& info, const TJPEGOptions& options, bo
   }
 }
 
+// What the APP2 markers that libjpeg kept hold as an ICC profile; inside a
+// guarded call, after the header.
+std::string ProfileOf(jpeg_decompress_struct& info) {
+  JOCTET* data = nullptr;
+  unsigned int length = 0;
+  if (!jpeg_read_icc_profile(&info, &data, &length)) return std::string();
+  std::string profile(reinterpret_cast<const char*>(data), length);
+  std::free(data);
+  return profile;
+}
+
+// The profile in APP2 chunks right after the file's header, as libjpeg
+// writes it; inside a guarded call, after jpeg_start_compress.
+void WriteProfile(jpeg_compress_struct& info, const std::string& profile) {
+  if (profile.empty()) return;
+  jpeg_write_icc_profile(&info, reinterpret_cast<const JOCTET*>(profile.data()),
+                         static_cast<unsigned int>(profile.size()));
+}
+
 // Before any memory in proportion to the picture is taken: a header of a
 // few bytes can announce 65500 x 65500 pixels.
 void CheckPixelLimit(const jpeg_decompress_struct& info) {
@@ -585,6 +604,24 @@ void ReadRows(Decompressor& context, uint8_t* top, ptrdiff_t step, bool cmyk) {
 }
 
 }  // namespace
+
+std::string ReadIccProfile(TStream& file) {
+  Decompressor context;
+  jpeg_decompress_struct& info = context.info;
+  std::string profile;
+  try {
+    Guarded(context, [&] {
+      context.Create();
+      context.UseStreamSource(file);
+      jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
+      jpeg_read_header(&info, TRUE);
+      profile = ProfileOf(info);
+    });
+  } catch (const Exception&) {
+    return std::string();  // no JPEG header libjpeg can read: no profile
+  }
+  return profile;
+}
 
 int64_t JpegFileSizeLimit() { return 8 * 1000000ll * JpegMegapixelLimit + (64ll << 20); }
 
@@ -698,7 +735,9 @@ void TJPEGImage::Decode() {
       context.progress.image = this;
       context.UseMemorySource(bytes);
       info.mem->max_memory_to_use = LibraryMemoryLimit();
+      jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
       jpeg_read_header(&info, TRUE);
+      iccProfile_ = ProfileOf(info);
       SetUpDecoding(info, options_, cmyk);
       context.savedDct = info.dct_method;
       context.savedTwoPass = info.two_pass_quantize != FALSE;
@@ -821,6 +860,7 @@ void TJPEGImage::EncodeRaster() {
     Progress(TProgressStage::Starting, 0, false, TRect(), std::string());
     Guarded(context, [&] {
       jpeg_start_compress(&info, TRUE);
+      WriteProfile(info, iccProfile_);
       while (info.next_scanline < info.image_height) {
         JSAMPROW row = const_cast<JSAMPROW>(top + step * static_cast<ptrdiff_t>(info.next_scanline));
         if (jpeg_write_scanlines(&info, &row, 1) != 1) break;
@@ -887,7 +927,9 @@ TJPEGDecodeEnd TJPEGImage::DecodeRowsThrough(TStream* stream, TRowReceiver& rece
       context.UseMemorySource(bytes);
     }
     info.mem->max_memory_to_use = LibraryMemoryLimit();
+    jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
+    iccProfile_ = ProfileOf(info);
     multipleScans = jpeg_has_multiple_scans(&info);
     SetUpDecoding(info, options_, cmyk);
     // The quantizer works on three components only.
@@ -963,7 +1005,8 @@ struct TJPEGRowEncoder::TState {
 TJPEGRowEncoder::TJPEGRowEncoder() = default;
 TJPEGRowEncoder::~TJPEGRowEncoder() = default;
 
-void TJPEGRowEncoder::Start(int32_t width, int32_t height, const TJPEGOptions& options) {
+void TJPEGRowEncoder::Start(int32_t width, int32_t height, const TJPEGOptions& options,
+                            const std::string& iccProfile) {
   state_.reset();
   auto state = std::make_unique<TState>();
   Compressor& context = state->context;
@@ -972,6 +1015,7 @@ void TJPEGRowEncoder::Start(int32_t width, int32_t height, const TJPEGOptions& o
     context.UseMemoryDestination(state->stream);
     context.SetUp(width, height, options);
     jpeg_start_compress(&context.info, TRUE);
+    WriteProfile(context.info, iccProfile);
   });
   state_ = std::move(state);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "file_stream.h"
 #include "graphics.h"
@@ -67,6 +68,12 @@ struct TJPEGData {
   int32_t height = 0;
   bool grayscale = false;
 };
+
+// The ICC profile a JPEG file carries, as libjpeg reassembles it from its
+// APP2 chunks (jpeg_read_icc_profile): empty when there is none, or when
+// libjpeg rejects it. Reads the file's header from the stream's position;
+// a file libjpeg cannot read gives an empty profile.
+std::string ReadIccProfile(TStream& file);
 
 // Percentage of a progress report: the share of the current pass plus the
 // completed passes, over all passes; -1 when the counts make no sense.
@@ -176,6 +183,11 @@ class TJPEGImage final : public TGraphic {
   void EnsureEncoded();
   void EncodeRaster();
 
+  // The ICC profile of the file last decoded (any colour space; empty
+  // without one), and the one EncodeRaster writes.
+  const std::string& IccProfile() const { return iccProfile_; }
+  void SetIccProfile(std::string profile) { iccProfile_ = std::move(profile); }
+
   // The held bytes; nullptr when nothing is held (not even an empty stream).
   const std::string* CompressedBytes() const { return data_->bytes.get(); }
   bool Grayscale() const { return data_->grayscale; }
@@ -202,6 +214,7 @@ class TJPEGImage final : public TGraphic {
   TJPEGOptions options_;
   std::unique_ptr<TJPEGData> data_;
   std::unique_ptr<TBitmap> raster_;
+  std::string iccProfile_;
 };
 
 // Encodes a picture row by row as its rows are made, to the bytes that
@@ -215,10 +228,10 @@ class TJPEGRowEncoder {
   TJPEGRowEncoder& operator=(const TJPEGRowEncoder&) = delete;
 
   // A picture of width x height pixels encoded with the options' quality,
-  // gray mode and progressive writing; EJPEG for an empty one. Drops any
-  // picture begun before. TakeRow and Finish only follow a Start that
-  // succeeded.
-  void Start(int32_t width, int32_t height, const TJPEGOptions& options);
+  // gray mode and progressive writing, carrying iccProfile when it is not
+  // empty; EJPEG for an empty picture. Drops any picture begun before.
+  // TakeRow and Finish only follow a Start that succeeded.
+  void Start(int32_t width, int32_t height, const TJPEGOptions& options, const std::string& iccProfile = {});
   // The next row, top first: width pixels of blue, green, red.
   void TakeRow(const uint8_t* row);
   // After the last row: the whole stream.

@@ -744,11 +744,22 @@ void TimgData::ReadFileInfo(const TFileStream& file, const std::string& name) {
 }
 
 bool TimgData::ReadMetadataFile(const std::string& name) {
+  int error = 0;
+  // Opened once: every later look at the file goes through this handle.
+  const std::unique_ptr<TFileStream> file = TFileStream::OpenForReading(name, error);
+  if (!file) {
+    Reset();
+    openError = error;
+    return false;
+  }
+  return ReadMetadataFile(*file, name);
+}
+
+bool TimgData::ReadMetadataFile(TFileStream& stream, const std::string& name) {
   Reset();
   bool result = false;
-  // Opened once: every later look at the file goes through this handle.
-  const std::unique_ptr<TFileStream> file = TFileStream::OpenForReading(name, openError);
-  if (!file) return false;
+  TFileStream* const file = &stream;
+  file->Seek(0);
   ReadFileInfo(*file, name);
   try {
     errorText = "Not an EXIF file";

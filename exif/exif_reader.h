@@ -182,6 +182,8 @@ class TimgData : public tEndInd {
   // never raises. A file that cannot be opened (missing, unreadable, no
   // regular file) gives false and its error code in openError.
   bool ReadMetadataFile(const std::string& fileName);
+  // The same on a file opened already, read from its start.
+  bool ReadMetadataFile(TFileStream& file, const std::string& fileName);
   // Records the open file's name, size and time of last writing.
   void ReadFileInfo(const TFileStream& file, const std::string& fileName);
   // Header check and start of the walk of the EXIF section in content.

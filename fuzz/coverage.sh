@@ -10,7 +10,7 @@
 # Installs clang and llvm-14 (llvm-profdata, llvm-cov) when missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-targets=(fuzz_metadata fuzz_iptc fuzz_maker_notes fuzz_codec)
+targets=(fuzz_metadata fuzz_iptc fuzz_maker_notes fuzz_codec fuzz_icc)
 
 "$root/scripts/install-deps.sh"
 packages=(clang llvm-14)

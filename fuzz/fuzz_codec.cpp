@@ -41,7 +41,7 @@ class TKeptAndEncoded final : public shrinkwell::TUprightRowSink {
   void Begin(int32_t width, int32_t height) override {
     shrinkwell::TJPEGOptions options = source_->Options();
     options.EncodeQuality = 88;
-    encoder_.Start(width, height, options);
+    encoder_.Start(width, height, options, source_->IccProfile());
     width_ = width;
     rows_.clear();
   }
@@ -100,12 +100,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   std::unique_ptr<TBitmap> raster = std::make_unique<TBitmap>();
   bool refused = false;
+  std::string profile;
   try {
     TJPEGImage jpeg;
     jpeg.TakeCompressed(file);
     const uint64_t pixels = static_cast<uint64_t>(jpeg.PixelWidth()) * static_cast<uint64_t>(jpeg.PixelHeight());
     if (pixels > kLargestDecoded && pixels <= 1000000u) return 0;
     raster->CopyPicture(jpeg);
+    profile = jpeg.IccProfile();
     raster->SetRasterFormat(rf24Bit);
   } catch (const Exception&) {
     refused = true;  // a file the program refuses with its error report
@@ -134,6 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   if (refused != bandsRefused) Fail("one way of decoding refuses a file that the other takes");
   if (refused) return 0;
+  if (banded.IccProfile() != profile) Fail("the two ways of decoding read different colour profiles");
 
   const int32_t width = raster->PixelWidth();
   const int32_t height = raster->PixelHeight();
@@ -156,6 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   copy.CopyPicture(*raster);
   copy.SetEncodeQuality(88);
   copy.SetWriteProgressive(banded.WriteProgressive());
+  copy.SetIccProfile(banded.IccProfile());
   copy.EnsureEncoded();
   if (withWorker && sink.Finish() != *copy.CompressedBytes())
     Fail("encoding the rows as they come gives other bytes than encoding the raster");

@@ -143,6 +143,7 @@ int main(int argc, char** argv) {
   const SeedFolder iptc(root, "fuzz_iptc");
   const SeedFolder makers(root, "fuzz_maker_notes");
   const SeedFolder codec(root, "fuzz_codec");
+  const SeedFolder icc(root, "fuzz_icc");
   enum : unsigned { kBatchDriver = 0, kViewerJpeg = 1, kViewerTiff = 2 };
 
   const fixtures::RgbPicture picture = fixtures::PhotoLikePicture(40, 30, 7);
@@ -223,5 +224,16 @@ int main(int argc, char** argv) {
     metadata.Write(name + "-batch", Byte(kBatchDriver), bytes);
   }
   codec.Write("orientation-6", Byte(2), fixtures::InsertSegmentAfterSoi(plain, 0xE1, fixtures::ExifOrientationPayload(6)));
+
+  // Colour profiles: version 2 descriptions, and a version 4 one in UTF-16.
+  const std::string rgb = fixtures::IccProfile("RGB ", "Wide RGB");
+  icc.Write("rgb-v2", "", rgb);
+  icc.Write("gray-v2", "", fixtures::IccProfile("GRAY", "Gray 2.2"));
+  std::string v4 = rgb.substr(0, 144);
+  const std::string text("\0D\0i\0s\0p\0l\0a\0y\0 \0P\0\x33", 20);
+  v4 += std::string("mluc\0\0\0\0\0\0\0\x01\0\0\0\x0C" "enUS\0\0\0\x14\0\0\0\x1C", 28) + text;
+  v4[128 + 15] = static_cast<char>(28 + text.size());  // the tag's size
+  icc.Write("display-v4", "", v4);
+  codec.Write("profile-rgb", Byte(1), fixtures::WithIccProfile(plain, rgb));
   return 0;
 }

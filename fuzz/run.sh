@@ -4,7 +4,7 @@
 #
 #   bash fuzz/run.sh [SECONDS-PER-TARGET] [TARGET...]
 #
-# SECONDS defaults to 60; TARGET is any of fuzz_metadata fuzz_iptc
+# SECONDS defaults to 60; TARGET is any of fuzz_metadata fuzz_iptc fuzz_icc
 # fuzz_maker_notes fuzz_codec (default: all). Installs clang and libFuzzer
 # when missing (as root, without questions), builds the targets in
 # build-fuzz/ and runs them one after another. Each target's corpus grows in
@@ -14,7 +14,7 @@
 # build-fuzz/logs/<target>.log. Exits 1 when a target found something.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-all_targets=(fuzz_metadata fuzz_iptc fuzz_maker_notes fuzz_codec)
+all_targets=(fuzz_metadata fuzz_iptc fuzz_maker_notes fuzz_codec fuzz_icc)
 
 seconds=${1:-60}
 if ! [[ $seconds =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then

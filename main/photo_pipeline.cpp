@@ -188,7 +188,11 @@ TPreparedPhoto Ended(TPhotoOutcome::TKind kind) {
 void TPhotoPipeline::TCopyEncoder::Begin(int32_t width, int32_t height) {
   TJPEGOptions options = source_->Options();
   options.EncodeQuality = 88;
-  encoder_.Start(width, height, options);
+  // The copy is always RGB: a profile for RGB data tells how to read its
+  // colours, one for CMYK or gray data would not fit them.
+  const std::string& profile = source_->IccProfile();
+  const bool rgbProfile = profile.size() >= 20 && profile.compare(16, 4, "RGB ") == 0;
+  encoder_.Start(width, height, options, rgbProfile ? profile : std::string());
 }
 
 TPhotoPipeline::TPhotoPipeline(THalvingThread halving) : bands_(halving) {}

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,9 @@
 #include "ansi_text.h"
 #include "errors.h"
 #include "exif_reader.h"
+#include "file_stream.h"
+#include "icc_profile.h"
+#include "jpeg.h"
 #include "iptc.h"
 #include "system.h"
 
@@ -181,16 +185,30 @@ struct Metadata {
   const TImageInfo* info = nullptr;
   std::vector<TTagEntry> iptc;
   std::optional<GpsPosition> gps;
+  std::optional<shrinkwell::TIccFacts> icc;  // the colour profile, if the file carries one
 };
+
+// "sRGB IEC61966-2.1 (RGB)": the profile's description and colour space.
+std::string IccText(const shrinkwell::TIccFacts& icc) {
+  const std::string space = "(" + (icc.colourSpace.empty() ? std::string("?") : icc.colourSpace) + ")";
+  return icc.description.empty() ? space : icc.description + " " + space;
+}
 
 Metadata Read(shrinkwell::TimgData& reader, const std::string& file) {
   Metadata found;
-  if (!reader.ReadMetadataFile(file)) {
-    if (reader.openError != 0) {
-      found.error = shrinkwell::SystemErrorMessage(reader.openError);
-    } else {
-      found.error = shrinkwell::AnsiToUtf8(reader.errorText.empty() ? "Not an EXIF file" : reader.errorText);
-    }
+  int error = 0;
+  // Opened once; the metadata and the colour profile are read through it.
+  const std::unique_ptr<shrinkwell::TFileStream> stream = shrinkwell::TFileStream::OpenForReading(file, error);
+  if (!stream) {
+    found.error = shrinkwell::SystemErrorMessage(error);
+    return found;
+  }
+  const bool read = reader.ReadMetadataFile(*stream, file);
+  stream->Seek(0);
+  const std::string profile = shrinkwell::ReadIccProfile(*stream);
+  if (!profile.empty()) found.icc = shrinkwell::IccFactsOf(profile);
+  if (!read) {
+    found.error = shrinkwell::AnsiToUtf8(reader.errorText.empty() ? "Not an EXIF file" : reader.errorText);
     return found;
   }
   found.info = reader.ImageInfo();
@@ -224,6 +242,7 @@ void PrintPlain(const std::string& file, const Metadata& found, const shrinkwell
   std::printf("%s\n", file.c_str());
   const std::string error = found.error.empty() ? shrinkwell::AnsiToUtf8(reader.errorText) : found.error;
   std::printf("  errorText = %s\n", error.c_str());
+  if (found.icc) std::printf("  ICC Profile = %s\n", Visible(IccText(*found.icc)).c_str());
   if (found.info) {
     for (const std::string& line : LinesOf(found.info->infoText)) std::printf("  %s\n", Visible(line).c_str());
     if (found.gps) {
@@ -265,6 +284,7 @@ std::string SelectedValue(const Metadata& found, const std::string& wanted) {
   for (const TTagEntry& dataset : found.iptc) {
     if (matches(dataset)) return dataset.valueText;
   }
+  if (found.icc && (upper == "ICC PROFILE" || upper == "ICCPROFILE")) return IccText(*found.icc);
   return std::string();
 }
 
@@ -296,6 +316,8 @@ void PrintJson(const std::string& file, const Metadata& found, bool all) {
   nlohmann::ordered_json object;
   object["file"] = file;
   object["error"] = found.error.empty() ? nullptr : nlohmann::ordered_json(found.error);
+  object["iccProfile"] = nullptr;
+  if (found.icc) object["iccProfile"] = {{"description", found.icc->description}, {"colourSpace", found.icc->colourSpace}};
   object["exif"] = nlohmann::ordered_json::array();
   object["makerNote"] = nlohmann::ordered_json::array();
   object["iptc"] = nlohmann::ordered_json::array();

@@ -88,6 +88,11 @@ std::string Sha256Of(const std::string& path) {
   return run.status == 0 ? run.out.substr(0, 64) : "sha256sum failed: " + run.err;
 }
 
+std::string Sha256OfBytes(const std::string& bytes) {
+  TempDir dir;
+  return Sha256Of(dir.Write("bytes", bytes));
+}
+
 }  // namespace
 
 TEST(Photos, BecomeQuarterSizeCopiesBesideTheSource) {
@@ -262,13 +267,15 @@ TEST(Photos, CorpusOrientationSetComesOutUpright) {
 
 // Every corpus file gives the output bytes (or the report) recorded in
 // corpus_outputs.sha256: a change of the pixel path that moves one byte of
-// one photo shows here.
+// one photo shows here. The sums are of the copies without their colour
+// profile, which must be the photo's own, byte for byte, where the photo's
+// is for RGB data, and none otherwise.
 TEST(Photos, EveryCorpusFileGivesItsRecordedOutput) {
   if (!std::filesystem::is_directory(kCorpus)) GTEST_SKIP() << "no corpus at " << kCorpus;
   const std::map<std::string, std::string> expected = RecordedOutputs();
   ASSERT_GT(expected.size(), 200u);
   TempDir dir;
-  size_t seen = 0;
+  size_t seen = 0, profiled = 0;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(kCorpus)) {
     const std::string extension = entry.path().extension().string();
     if (!entry.is_regular_file() || (extension != ".jpg" && extension != ".jpeg" && extension != ".JPG")) continue;
@@ -290,7 +297,12 @@ TEST(Photos, EveryCorpusFileGivesItsRecordedOutput) {
       EXPECT_FALSE(std::filesystem::exists(dir / output)) << what;
     } else if (run.status == 0) {
       EXPECT_EQ(run.err, "") << what;
-      EXPECT_EQ(Sha256Of(dir / output), recorded->second) << what;
+      const std::string copy = fixtures::ReadFile(dir / output);
+      EXPECT_EQ(Sha256OfBytes(fixtures::WithoutIccProfile(copy)), recorded->second) << what;
+      const std::string profile = fixtures::IccProfileOf(fixtures::ReadFile(entry.path().string()));
+      const bool rgbProfile = profile.size() >= 20 && profile.compare(16, 4, "RGB ") == 0;
+      profiled += rgbProfile;
+      EXPECT_EQ(fixtures::IccProfileOf(copy), rgbProfile ? profile : std::string()) << what;
     } else {
       EXPECT_EQ(run.status, 1) << what;
       const std::string className = run.err.substr(10, run.err.find(' ', 10) - 10);  // "Exception EJPEG in ..."
@@ -300,6 +312,7 @@ TEST(Photos, EveryCorpusFileGivesItsRecordedOutput) {
     EXPECT_EQ(fixtures::ReadFile(dir / name), fixtures::ReadFile(entry.path().string())) << "source written: " << what;
   }
   EXPECT_EQ(seen, expected.size()) << "recorded photos missing from the corpus";
+  EXPECT_GT(profiled, 0u) << "no photo with an RGB profile was stored";
 }
 
 namespace {
@@ -334,12 +347,12 @@ std::vector<std::pair<std::string, std::string>> GoldenSet() {
   set.push_back({"smallest.jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(4, 4, 67), {90, false, false})});
   set.push_back({"one-row.jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(300, 1, 68), {90, false, false})});
   set.push_back({"wide.jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(4104, 40, 69), {90, false, false})});
+  // A profile for RGB data travels with the copy; one for gray data not.
+  set.push_back({"profile-rgb.jpg", fixtures::WithIccProfile(turned(scene, 6), fixtures::IccProfile("RGB ", "Wide RGB"))});
+  set.push_back({"profile-gray.jpg",
+                 fixtures::WithIccProfile(fixtures::EncodeJpeg(fixtures::PhotoLikePicture(200, 136, 70), {90, false, true}),
+                                          fixtures::IccProfile("GRAY", "Gray 2.2"))});
   return set;
-}
-
-std::string Sha256OfBytes(const std::string& bytes) {
-  TempDir dir;
-  return Sha256Of(dir.Write("bytes", bytes));
 }
 
 }  // namespace

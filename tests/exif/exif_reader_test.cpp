@@ -11,6 +11,7 @@
 #include "errors.h"
 #include "exif_builder.h"
 #include "exif_reader.h"
+#include "icc_profile.h"
 #include "file_stream.h"
 #include "fixtures.h"
 #include "temp_dir.h"
@@ -528,3 +529,29 @@ TEST_F(ExifReader, CorpusCameraPhotos) {
 
 }  // namespace
 }  // namespace shrinkwell
+
+TEST(IccProfile, ColourSpaceAndDescriptionOfEitherVersion) {
+  const std::string rgb = fixtures::IccProfile("RGB ", "Adobe RGB (1998)");
+  // Version 4: the description in a multiLocalizedUnicodeType, UTF-16 with
+  // a character beyond ASCII ("Display P3 \u00e9").
+  std::string v4 = rgb.substr(0, 144);
+  const std::string text("\0D\0i\0s\0p\0l\0a\0y\0 \0P\0\x33\0 \0\xE9", 24);
+  v4 += std::string("mluc\0\0\0\0\0\0\0\x01\0\0\0\x0C" "enUS\0\0\0\x18\0\0\0\x1C", 28) + text;
+  v4[128 + 15] = static_cast<char>(28 + text.size());
+  std::string pointsOutside = rgb;
+  pointsOutside[128 + 10] = 0x7F;  // the tag's offset beyond the profile's end
+  const struct {
+    std::string profile, colourSpace, description;
+  } cases[] = {
+      {rgb, "RGB", "Adobe RGB (1998)"},
+      {fixtures::IccProfile("GRAY", "Gray 2.2"), "GRAY", "Gray 2.2"},
+      {v4, "RGB", "Display P3 \xC3\xA9"},
+      {pointsOutside, "RGB", ""},
+      {rgb.substr(0, 100), "", ""},
+  };
+  for (const auto& c : cases) {
+    const shrinkwell::TIccFacts facts = shrinkwell::IccFactsOf(c.profile);
+    EXPECT_EQ(facts.colourSpace, c.colourSpace) << c.description;
+    EXPECT_EQ(facts.description, c.description) << c.colourSpace;
+  }
+}

@@ -256,6 +256,71 @@ std::string WithFrameSize(const std::string& jpeg, uint16_t width, uint16_t heig
   throw std::invalid_argument("no frame header");
 }
 
+std::string IccProfile(const std::string& colourSpace, const std::string& description) {
+  auto put32 = [](std::string& out, uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>((v >> shift) & 0xFF);
+  };
+  std::string desc = "desc" + std::string(4, '\0');
+  put32(desc, static_cast<uint32_t>(description.size() + 1));
+  desc += description + '\0';
+  desc += std::string(4 + 4 + 2 + 1 + 67, '\0');  // no Unicode text, no ScriptCode text
+  std::string header(128, '\0');
+  header.replace(4, 4, "none");
+  header[8] = 2, header[9] = 0x10;  // version 2.1
+  header.replace(12, 4, "mntr");
+  header.replace(16, 4, colourSpace);
+  header.replace(20, 4, "XYZ ");
+  header.replace(36, 4, "acsp");
+  std::string table;
+  put32(table, 1);
+  table += "desc";
+  put32(table, 128 + 16);
+  put32(table, static_cast<uint32_t>(desc.size()));
+  std::string profile = header + table + desc;
+  std::string size;
+  put32(size, static_cast<uint32_t>(profile.size()));
+  return profile.replace(0, 4, size);
+}
+
+std::string WithIccProfile(const std::string& jpeg, const std::string& profile) {
+  return InsertSegmentAfterSoi(jpeg, 0xE2, std::string("ICC_PROFILE\0\x01\x01", 14) + profile);
+}
+
+std::string IccProfileOf(const std::string& jpeg) {
+  jpeg_decompress_struct cinfo;
+  JumpingErrorManager errors;
+  cinfo.err = jpeg_std_error(&errors.base);
+  errors.base.error_exit = JumpOut;
+  errors.base.emit_message = Quiet;
+  jpeg_create_decompress(&cinfo);
+  std::string profile;
+  if (setjmp(errors.jump) == 0) {
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(jpeg.data()), static_cast<unsigned long>(jpeg.size()));
+    jpeg_save_markers(&cinfo, JPEG_APP0 + 2, 0xFFFF);
+    jpeg_read_header(&cinfo, TRUE);
+    JOCTET* data = nullptr;
+    unsigned int length = 0;
+    if (jpeg_read_icc_profile(&cinfo, &data, &length)) {
+      profile.assign(reinterpret_cast<const char*>(data), length);
+      std::free(data);
+    }
+  }
+  jpeg_destroy_decompress(&cinfo);
+  return profile;
+}
+
+std::string WithoutIccProfile(const std::string& jpeg) {
+  std::string out = jpeg.substr(0, 2);
+  size_t i = 2;
+  while (i + 4 <= jpeg.size() && static_cast<uint8_t>(jpeg[i]) == 0xFF && static_cast<uint8_t>(jpeg[i + 1]) != 0xDA) {
+    const size_t length = static_cast<uint8_t>(jpeg[i + 2]) << 8 | static_cast<uint8_t>(jpeg[i + 3]);
+    const bool profileChunk = static_cast<uint8_t>(jpeg[i + 1]) == 0xE2 && jpeg.compare(i + 4, 12, std::string("ICC_PROFILE\0", 12)) == 0;
+    if (!profileChunk) out += jpeg.substr(i, 2 + length);
+    i += 2 + length;
+  }
+  return out + jpeg.substr(std::min(i, jpeg.size()));
+}
+
 std::string ExifOrientationPayload(uint16_t orientation, bool bigEndian) {
   std::string out("Exif\0\0", 6);
   auto put16 = [&](uint16_t v) {

@@ -66,6 +66,20 @@ std::string InsertSegmentAfterSoi(const std::string& jpeg, uint8_t marker, const
 // covers only a corner, as in a file that announces more than it holds.
 std::string WithFrameSize(const std::string& jpeg, uint16_t width, uint16_t height);
 
+// A small ICC profile of version 2: a header naming the data colour space
+// ("RGB ", "GRAY", "CMYK") and a 'desc' tag with the description.
+std::string IccProfile(const std::string& colourSpace, const std::string& description);
+
+// The JPEG with the profile in one APP2 chunk right after its SOI marker.
+std::string WithIccProfile(const std::string& jpeg, const std::string& profile);
+
+// The ICC profile libjpeg reassembles from a JPEG's APP2 chunks; empty
+// without one.
+std::string IccProfileOf(const std::string& jpeg);
+
+// The JPEG without the APP2 segments that hold ICC profile chunks.
+std::string WithoutIccProfile(const std::string& jpeg);
+
 // A minimal APP1 EXIF payload ("Exif\0\0" + TIFF) holding one directory with
 // the Orientation tag, in Motorola (big-endian) or Intel byte order.
 std::string ExifOrientationPayload(uint16_t orientation, bool bigEndian = true);
