@@ -151,7 +151,7 @@ void HalveLine4(const uint16_t* __restrict s, int32_t count, uint8_t* __restrict
   for (size_t c = 0; c < 4; ++c) out[c] = RoundedDivide36Fast(static_cast<uint16_t>(5 * s[c] + s[4 + c]));
   const size_t n = static_cast<size_t>(count);
   size_t i = 1;
-  const THalvingKernel kernel = kernelInUse.load(std::memory_order_relaxed);
+  [[maybe_unused]] const THalvingKernel kernel = kernelInUse.load(std::memory_order_relaxed);
 #ifdef SHRINKWELL_AVX2
   if (kernel == THalvingKernel::Avx2) i = HalveLine4Avx2(s, i, n, out);
 #endif

@@ -67,6 +67,11 @@ TEST(BatchRun, UsageWaitsUntilEnterIsPressed) {
   int toChild[2], fromChild[2];
   ASSERT_EQ(::pipe(toChild), 0);
   ASSERT_EQ(::pipe(fromChild), 0);
+  std::vector<std::string> words = testing_support::EmulatorFor(kProgram);
+  words.push_back(kProgram);
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(&word[0]);
+  argv.push_back(nullptr);
   const pid_t child = ::fork();
   if (child == 0) {
     ::dup2(toChild[0], 0);
@@ -74,7 +79,7 @@ TEST(BatchRun, UsageWaitsUntilEnterIsPressed) {
     ::close(toChild[1]);
     ::close(fromChild[0]);
     if (::chdir(dir.Path().c_str()) != 0) ::_exit(126);
-    ::execl(kProgram.c_str(), kProgram.c_str(), static_cast<char*>(nullptr));
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
   ::close(toChild[0]);

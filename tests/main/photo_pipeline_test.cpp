@@ -12,7 +12,12 @@
 #include "fixtures.h"
 #include "errors.h"
 #include "photo_files.h"
+#include "exif_reader.h"
+#include "graphics.h"
+#include "orientation.h"
 #include "photo_pipeline.h"
+#include "shrink.h"
+#include "work_buffers.h"
 #include "scratch_safety.h"
 #include "temp_dir.h"
 #include "wide_names.h"
@@ -132,6 +137,57 @@ TEST_F(PhotoPipeline, ANameSwappedForALinkNeverChangesWhatIsStored) {
               << what << ": " << name;
         }
       }
+    }
+  }
+}
+
+namespace {
+
+// The design's own way to the copy: the whole picture decoded, shrunk in
+// two passes over the work buffers and turned, then encoded; empty where
+// it is too small to give one.
+std::string ReferenceCopy(const std::string& photo) {
+  TimgData metadata(255);
+  TMemoryStream stream(photo.data(), photo.size());
+  metadata.ScanJpegFile(stream);
+  const TTurn turn = metadata.HasExif() && metadata.ImageInfo()->TagIndexByName("Orientation") >= 0
+                         ? TurnForOrientationText(metadata.ImageInfo()->TagTextByName("Orientation"))
+                         : TTurn::None;
+  TJPEGImage jpeg;
+  jpeg.TakeCompressed(photo);
+  auto raster = std::make_unique<TBitmap>();
+  raster->CopyPicture(jpeg);
+  raster->SetRasterFormat(rf24Bit);
+  if (raster->PixelWidth() < 4 || raster->PixelHeight() < 4) return std::string();
+  TWorkBuffers buffers;
+  ShrinkAndRotate(raster, turn, buffers);
+  TJPEGImage copy;
+  copy.CopyPicture(*raster);
+  copy.SetEncodeQuality(88);
+  copy.SetWriteProgressive(jpeg.WriteProgressive());
+  const std::string& profile = jpeg.IccProfile();
+  if (profile.size() >= 20 && profile.compare(16, 4, "RGB ") == 0) copy.SetIccProfile(profile);
+  copy.EnsureEncoded();
+  return *copy.CompressedBytes();
+}
+
+}  // namespace
+
+TEST_F(PhotoPipeline, GoldenSetGivesWhatTheReferencePathGives) {
+  // On any processor and with any libjpeg: the recorded sums hold for one
+  // libjpeg only, this agreement everywhere.
+  for (const THalvingThread halving : {THalvingThread::Decoder, THalvingThread::Worker}) {
+    TPhotoPipeline pipeline(halving);
+    for (const auto& [name, bytes] : fixtures::GoldenSet()) {
+      dir_.Write(name, bytes);
+      const TPhotoOutcome outcome = pipeline.Process(ToWide(name), u"copy.jpg");
+      const std::string reference = ReferenceCopy(bytes);
+      EXPECT_EQ(outcome.kind, reference.empty() ? TPhotoOutcome::TKind::TooSmall : TPhotoOutcome::TKind::Stored) << name;
+      if (!reference.empty()) {
+        EXPECT_TRUE(fixtures::ReadFile(dir_ / "copy.jpg") == reference) << name;
+      }
+      std::filesystem::remove(dir_ / "copy.jpg");
+      std::filesystem::remove(dir_ / name);
     }
   }
 }

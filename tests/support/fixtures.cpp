@@ -321,6 +321,41 @@ std::string WithoutIccProfile(const std::string& jpeg) {
   return out + jpeg.substr(std::min(i, jpeg.size()));
 }
 
+std::vector<std::pair<std::string, std::string>> GoldenSet() {
+  std::vector<std::pair<std::string, std::string>> set;
+  const std::string scene = EncodeJpeg(PhotoLikePicture(200, 136, 61), {90, false, false});
+  const std::string progressive = EncodeJpeg(PhotoLikePicture(200, 136, 62), {90, true, false});
+  const auto turned = [](const std::string& jpeg, int orientation) {
+    return InsertSegmentAfterSoi(jpeg, 0xE1, ExifOrientationPayload(static_cast<uint16_t>(orientation)));
+  };
+  for (int orientation = 1; orientation <= 8; ++orientation) {
+    set.push_back({"orientation-" + std::to_string(orientation) + ".jpg", turned(scene, orientation)});
+  }
+  set.push_back({"progressive.jpg", progressive});
+  set.push_back({"progressive-orientation-6.jpg", turned(progressive, 6)});
+  set.push_back({"gray.jpg", EncodeJpeg(PhotoLikePicture(200, 136, 63), {90, false, true})});
+  const RgbPicture inks = PhotoLikePicture(120, 80, 64);
+  std::vector<uint8_t> cmyk;
+  for (size_t i = 0; i < inks.rgb.size(); i += 3) {
+    cmyk.insert(cmyk.end(), {static_cast<uint8_t>(255 - inks.rgb[i]), static_cast<uint8_t>(255 - inks.rgb[i + 1]),
+                             static_cast<uint8_t>(255 - inks.rgb[i + 2]), static_cast<uint8_t>(i % 251)});
+  }
+  set.push_back({"cmyk.jpg", EncodeSamples(120, 80, 4, cmyk, SampleSpace::Cmyk)});
+  set.push_back({"ycck.jpg", EncodeSamples(120, 80, 4, cmyk, SampleSpace::Ycck)});
+  set.push_back({"odd-size.jpg", EncodeJpeg(PhotoLikePicture(203, 77, 65), {90, false, false})});
+  set.push_back({"odd-size-orientation-8.jpg",
+                 turned(EncodeJpeg(PhotoLikePicture(77, 203, 66), {90, true, false}), 8)});
+  set.push_back({"smallest.jpg", EncodeJpeg(PhotoLikePicture(4, 4, 67), {90, false, false})});
+  set.push_back({"one-row.jpg", EncodeJpeg(PhotoLikePicture(300, 1, 68), {90, false, false})});
+  set.push_back({"wide.jpg", EncodeJpeg(PhotoLikePicture(4104, 40, 69), {90, false, false})});
+  // A profile for RGB data travels with the copy; one for gray data not.
+  set.push_back({"profile-rgb.jpg", WithIccProfile(turned(scene, 6), IccProfile("RGB ", "Wide RGB"))});
+  set.push_back({"profile-gray.jpg",
+                 WithIccProfile(EncodeJpeg(PhotoLikePicture(200, 136, 70), {90, false, true}),
+                                          IccProfile("GRAY", "Gray 2.2"))});
+  return set;
+}
+
 std::string ExifOrientationPayload(uint16_t orientation, bool bigEndian) {
   std::string out("Exif\0\0", 6);
   auto put16 = [&](uint16_t v) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace fixtures {
@@ -79,6 +80,13 @@ std::string IccProfileOf(const std::string& jpeg);
 
 // The JPEG without the APP2 segments that hold ICC profile chunks.
 std::string WithoutIccProfile(const std::string& jpeg);
+
+// The golden set: photos of every kind the pipeline treats apart (all
+// eight orientations, baseline and progressive, gray, CMYK and YCCK, odd
+// sizes, the smallest, one row, wider than 4000 pixels, RGB and gray
+// colour profiles), by name. Their copies' sums are recorded in
+// tests/e2e/golden_outputs.sha256.
+std::vector<std::pair<std::string, std::string>> GoldenSet();
 
 // A minimal APP1 EXIF payload ("Exif\0\0" + TIFF) holding one directory with
 // the Orientation tag, in Motorola (big-endian) or Intel byte order.

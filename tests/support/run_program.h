@@ -52,6 +52,12 @@ class RunningProgram {
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                      const std::string& workingDirectory, const RunOptions& options = {});
 
+// The emulator to start this test's own programs through, where the kernel
+// does not run them itself (arm64 programs on an x86-64 machine without
+// binfmt_misc): SHRINKWELL_TEST_EMULATOR, split at blanks, when the
+// program is an ELF file for this test's processor. Empty otherwise.
+std::vector<std::string> EmulatorFor(const std::string& program);
+
 // Splits console output into lines at CR LF; a trailing unfinished line is
 // kept as the last element.
 std::vector<std::string> ConsoleLines(const std::string& text);
