@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "file_stream.h"
 #include "graphics.h"
@@ -88,27 +89,21 @@ class TRowReceiver {
   // 3, or 4 for a fourth byte after each pixel that the decoder may fill
   // with anything.
   virtual int32_t BytesPerPixel() const { return 3; }
-  // Once, before any band: the picture's size.
+  // Before the bands of each output pass: the picture's size. A decode
+  // makes one pass, except a decode into a raster that shows a progressive
+  // photo scan by scan (ShowProgressive): one for each scan, then the last.
   virtual void Begin(int32_t width, int32_t height) = 0;
   // A band to decode into: up to `capacity` rows of at least
   // BytesPerPixel() * width bytes each, rows[i] the row i of the band.
   virtual uint8_t* const* BandToFill(int32_t& capacity) = 0;
   // The band lent last now holds `count` rows.
   virtual void BandFilled(int32_t count) = 0;
-  // The decoder took a block of memory that it writes from end to end:
-  // a progressive photo's coefficients, tens of megabytes, before the first
-  // band. A receiver with a thread to spare may bring its pages in
-  // meanwhile, in ways that neither read nor write a byte (the decoder
-  // writes the block at the same time), and return true. Otherwise the
-  // decoder brings them in itself, in one call rather than a fault a page.
-  virtual bool LargeBlockTaken(uint8_t* block, size_t size) noexcept {
-    (void)block;
-    (void)size;
-    return false;
-  }
-  // From now on the decoder may give its blocks back: the receiver touches
-  // none of them after this returns.
-  virtual void LargeBlocksGoing() {}
+  // Where the decoder maps the picture to a palette (a gray photo, or
+  // dfPalette8): true to take one palette index a pixel instead of blue,
+  // green, red, the palette being told before each pass's Begin (empty
+  // while the decoder has none).
+  virtual bool TakesPaletteIndices() const { return false; }
+  virtual void PaletteMade(std::vector<TPaletteEntry> palette) { (void)palette; }
 };
 
 // The end of a decode whose rows have all been delivered: reading the
@@ -208,7 +203,12 @@ class TJPEGImage final : public TGraphic {
   void NewData();
   void ReadHeader();
   void RecordHeader(uint32_t width, uint32_t height, bool grayscale, bool multipleScans);
-  TJPEGDecodeEnd DecodeRowsThrough(TStream* stream, TRowReceiver& receiver);
+  // The one decode: from the stream, or from the held bytes when there is
+  // none, into the receiver. Into the image's raster: with progress
+  // reports and the scans shown when ShowProgressive asks.
+  enum class TDecodeUse { Rows, Raster };
+  TJPEGDecodeEnd DecodeThrough(TStream* stream, TRowReceiver& receiver, TDecodeUse use);
+  // Into a new raster_, built on the one decode.
   void Decode();
 
   TJPEGOptions options_;

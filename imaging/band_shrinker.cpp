@@ -296,25 +296,6 @@ void TBandShrinker::Work() {
   }
 }
 
-bool TBandShrinker::LargeBlockTaken(uint8_t* block, size_t size) noexcept {
-  if (!withWorker_) return false;
-  try {
-    const std::lock_guard<std::mutex> lock(mutex_);
-    largeBlocks_.push_back({block, size, 0});
-  } catch (...) {
-    return false;
-  }
-  changed_.notify_all();
-  return true;
-}
-
-void TBandShrinker::LargeBlocksGoing() {
-  if (!withWorker_) return;
-  std::unique_lock<std::mutex> lock(mutex_);
-  largeBlocks_.clear();
-  changed_.wait(lock, [this] { return !populating_; });
-}
-
 void TBandShrinker::PopulateStep(std::unique_lock<std::mutex>& lock) {
   // The block least far along.
   auto block = std::min_element(largeBlocks_.begin(), largeBlocks_.end(), [](const TLargeBlock& a, const TLargeBlock& b) {

@@ -53,9 +53,6 @@ class TBandShrinker final : public TRowReceiver {
   void Begin(int32_t width, int32_t height) override;
   uint8_t* const* BandToFill(int32_t& capacity) override;
   void BandFilled(int32_t count) override;
-  // The worker brings the block's pages in while no band waits.
-  bool LargeBlockTaken(uint8_t* block, size_t size) noexcept override;
-  void LargeBlocksGoing() override;
 
   // The quarter-size upright raster of the picture decoded, or nullptr when
   // the sink took its rows. An error of the worker or of the sink comes

@@ -166,6 +166,30 @@ TEST(JpegDecode, ProgressiveFilesSetWriteProgressiveAndDecode) {
   EXPECT_FALSE(image.WriteProgressive());
 }
 
+TEST(JpegDecode, ShownScanByScanAPaletteRasterEndsAsTheWholeDecode) {
+  // Decoded to palette indices, the scans are shown with a quick palette
+  // and the last pass maps to a palette of its own, which the raster must
+  // carry, not the first pass's.
+  const std::string file = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(96, 64, 5), {90, true});
+  std::vector<std::vector<uint8_t>> rasters;
+  for (const bool shown : {false, true}) {
+    TJPEGImage image;
+    image.SetShowProgressive(shown);
+    image.SetDecodeFormat(dfPalette8);
+    image.TakeCompressed(file);
+    TBitmap raster;
+    raster.CopyPicture(&image.DecodedRaster());
+    ASSERT_EQ(image.DecodedRaster().RasterFormat(), rf8Bit);
+    raster.SetRasterFormat(rf24Bit);
+    rasters.emplace_back();
+    for (int y = 0; y < raster.PixelHeight(); ++y) {
+      const uint8_t* row = raster.RowAddressForReading(y);
+      rasters.back().insert(rasters.back().end(), row, row + 3 * raster.PixelWidth());
+    }
+  }
+  EXPECT_TRUE(rasters[0] == rasters[1]);
+}
+
 namespace {
 
 // The file with its last scan there `times` times: each pass goes over the
@@ -363,71 +387,6 @@ TEST(JpegDecode, TheEndOfADecodeLeftToTheCallerRaisesWhatTheFileEndRaises) {
   EXPECT_THROW(std::rethrow_exception(raised), EJPEG);
   TMemoryStream again(file.data(), file.size());
   EXPECT_THROW(image.DecodeRowsFrom(again, counter), EJPEG);
-}
-
-TEST(JpegDecode, LargeBlocksAreToldBeforeTheFirstBandAndLetGoAfterTheLast) {
-  // A receiver may bring a progressive photo's coefficients in beside the
-  // decoding, but is told to be done with them before the library gives
-  // them back, however the decoding ends.
-  struct Recorder : RowCounter {
-    size_t told = 0;
-    bool toldAfterBegin = false;
-    int going = 0;
-    int32_t rowsWhenGoing = -1;
-    bool LargeBlockTaken(uint8_t*, size_t size) noexcept override {
-      told += size;
-      toldAfterBegin = toldAfterBegin || row != nullptr;
-      return true;
-    }
-    void LargeBlocksGoing() override {
-      ++going;
-      rowsWhenGoing = rows;
-    }
-  };
-  const auto picture = fixtures::PhotoLikePicture(1024, 768, 4);
-  const std::string progressive = fixtures::EncodeJpeg(picture, {90, true});
-  for (const bool isProgressive : {true, false}) {
-    const std::string file = isProgressive ? progressive : fixtures::EncodeJpeg(picture, {90});
-    Recorder recorder;
-    TMemoryStream stream(file.data(), file.size());
-    TJPEGImage image;
-    image.DecodeRowsFrom(stream, recorder);
-    if (isProgressive) {
-#ifndef _WIN32  // there the library keeps its own memory interface
-      EXPECT_GE(recorder.told, size_t{1024 * 768 * 2});
-#endif
-    } else {
-      EXPECT_EQ(recorder.told, 0u);
-    }
-    EXPECT_FALSE(recorder.toldAfterBegin);
-    EXPECT_EQ(recorder.going, 1);
-    EXPECT_EQ(recorder.rowsWhenGoing, 768);
-  }
-  // A read that fails while the scans are gathered, before any band: the
-  // stream gives the first piece the decoder asks for, then fails.
-  struct FailingAfter : TStream {
-    explicit FailingAfter(const std::string& bytes) : bytes(bytes) {}
-    const std::string& bytes;
-    int64_t Size() const override { return static_cast<int64_t>(bytes.size()); }
-    size_t Read(void* buffer, size_t count) override {
-      if (position_ >= 65536) throw EReadError("Stream-Lesefehler");
-      count = std::min(count, size_t{65536} - static_cast<size_t>(position_));
-      std::memcpy(buffer, bytes.data() + position_, count);
-      position_ += static_cast<int64_t>(count);
-      return count;
-    }
-    void WriteBuffer(const void*, size_t) override {}
-  };
-  ASSERT_GT(progressive.size(), 2 * 65536u);
-  Recorder recorder;
-  FailingAfter stream(progressive);
-  TJPEGImage image;
-  EXPECT_THROW(image.DecodeRowsFrom(stream, recorder), EReadError);
-#ifndef _WIN32
-  EXPECT_GT(recorder.told, 0u);
-#endif
-  EXPECT_EQ(recorder.going, 1);
-  EXPECT_EQ(recorder.rowsWhenGoing, 0);
 }
 
 TEST(JpegDecode, GrayscaleKeepsExactLevelsAndDithersBetweenOthers) {
