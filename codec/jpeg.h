@@ -2,7 +2,9 @@
 // through libjpeg on request and encoded from a given TBitmap when written.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -183,6 +185,15 @@ class TJPEGImage final : public TGraphic {
   const std::string& IccProfile() const { return iccProfile_; }
   void SetIccProfile(std::string profile) { iccProfile_ = std::move(profile); }
 
+  // Told, during the row decodes that follow, where the decoder keeps a
+  // photo of several scans whole: each component's coefficients, one block
+  // of memory, as the first scan begins to write it. Called inside the
+  // decoder, which writes the block meanwhile: the observer must neither
+  // read nor write a byte of it; what it raises is ignored. The block is
+  // given back by the decode's end. Empty: not told.
+  using TCoefficientObserver = std::function<void(uint8_t* block, size_t size)>;
+  void SetCoefficientObserver(TCoefficientObserver observer) { coefficientObserver_ = std::move(observer); }
+
   // The held bytes; nullptr when nothing is held (not even an empty stream).
   const std::string* CompressedBytes() const { return data_->bytes.get(); }
   bool Grayscale() const { return data_->grayscale; }
@@ -215,6 +226,7 @@ class TJPEGImage final : public TGraphic {
   std::unique_ptr<TJPEGData> data_;
   std::unique_ptr<TBitmap> raster_;
   std::string iccProfile_;
+  TCoefficientObserver coefficientObserver_;
 };
 
 // Encodes a picture row by row as its rows are made, to the bytes that

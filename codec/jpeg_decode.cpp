@@ -285,6 +285,7 @@ TJPEGDecodeEnd TJPEGImage::DecodeThrough(TStream* stream, TRowReceiver& receiver
       context.UseMemorySource(bytes);
     }
     info.mem->max_memory_to_use = LibraryMemoryLimit();
+    if (!toRaster) context.WatchCoefficients(&coefficientObserver_);
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
     iccProfile_ = ProfileOf(info);

@@ -289,6 +289,55 @@ void Decompressor::UseStreamSource(TStream& stream) {
   UsePieces(info, source);
 }
 
+namespace {
+
+Decompressor& DecompressorOf(j_common_ptr info) { return static_cast<Decompressor&>(CodecContext::Of(info)); }
+
+jvirt_barray_ptr RequestArray(j_common_ptr info, int pool, boolean preZero, JDIMENSION blocksPerRow, JDIMENSION rows,
+                              JDIMENSION maxAccess) {
+  Decompressor& context = DecompressorOf(info);
+  const jvirt_barray_ptr array = context.requestArray(info, pool, preZero, blocksPerRow, rows, maxAccess);
+  if (context.coefficientArrayCount < MAX_COMPONENTS) {
+    context.coefficientArrays[context.coefficientArrayCount++] = {
+        array, static_cast<size_t>(blocksPerRow) * rows * sizeof(JBLOCK), blocksPerRow, false};
+  }
+  return array;
+}
+
+JBLOCKARRAY AccessArray(j_common_ptr info, jvirt_barray_ptr array, JDIMENSION startRow, JDIMENSION rowCount,
+                        boolean writable) {
+  Decompressor& context = DecompressorOf(info);
+  const JBLOCKARRAY rows = context.accessArray(info, array, startRow, rowCount, writable);
+  for (int i = 0; i < context.coefficientArrayCount; ++i) {
+    Decompressor::CoefficientArray& known = context.coefficientArrays[i];
+    if (known.array != array || known.told) continue;
+    known.told = true;
+    // Told only where the array lies in one piece from its first row on, as
+    // libjpeg keeps an array below a gigabyte: the rows given out follow
+    // each other.
+    bool onePiece = startRow == 0 && rowCount > 0;
+    for (JDIMENSION row = 1; onePiece && row < rowCount; ++row) onePiece = rows[row] == rows[0] + row * known.blocksPerRow;
+    if (!onePiece) break;
+    try {
+      (*context.coefficientObserver)(reinterpret_cast<uint8_t*>(rows[0]), known.bytes);
+    } catch (...) {
+      // Only a hint.
+    }
+  }
+  return rows;
+}
+
+}  // namespace
+
+void Decompressor::WatchCoefficients(const TJPEGImage::TCoefficientObserver* observer) {
+  if (observer == nullptr || !*observer) return;
+  coefficientObserver = observer;
+  requestArray = info.mem->request_virt_barray;
+  accessArray = info.mem->access_virt_barray;
+  info.mem->request_virt_barray = RequestArray;
+  info.mem->access_virt_barray = AccessArray;
+}
+
 Compressor::Compressor() {
   info.err = &error;
   info.client_data = static_cast<CodecContext*>(this);

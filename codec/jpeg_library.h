@@ -127,6 +127,22 @@ struct Decompressor : CodecContext {
   jpeg_decompress_struct info{};
   PieceSource source;
   bool created = false;
+  // Told where each whole-picture coefficient array lies (see
+  // TJPEGImage::SetCoefficientObserver), through the memory manager's
+  // methods: the arrays' sizes as they are requested, their places as
+  // they are first written.
+  void WatchCoefficients(const TJPEGImage::TCoefficientObserver* observer);
+  struct CoefficientArray {
+    jvirt_barray_ptr array = nullptr;
+    size_t bytes = 0;
+    JDIMENSION blocksPerRow = 0;
+    bool told = false;
+  };
+  const TJPEGImage::TCoefficientObserver* coefficientObserver = nullptr;
+  CoefficientArray coefficientArrays[MAX_COMPONENTS] = {};
+  int coefficientArrayCount = 0;
+  jvirt_barray_ptr (*requestArray)(j_common_ptr, int, boolean, JDIMENSION, JDIMENSION, JDIMENSION) = nullptr;
+  JBLOCKARRAY (*accessArray)(j_common_ptr, jvirt_barray_ptr, JDIMENSION, JDIMENSION, boolean) = nullptr;
 };
 
 struct Compressor : CodecContext {

@@ -7,7 +7,9 @@
 // are encoded as they come, as the program does on Linux; the rest is the
 // JPEG file. The system's own exceptions are expected outcomes of a file
 // that cannot be decoded; anything else, any exception once the picture is
-// decoded, and the two ways disagreeing end the run as a crash.
+// decoded, and the two ways disagreeing end the run as a crash. The band
+// decode is told where a progressive file's coefficients lie, as the
+// pipeline is.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -113,6 +115,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     refused = true;  // a file the program refuses with its error report
   }
   TJPEGImage banded;
+  // Told where the coefficients lie, as the pipeline is: each block told
+  // once per component at most, never empty.
+  int blocksTold = 0;
+  banded.SetCoefficientObserver([&blocksTold](uint8_t* block, size_t blockSize) {
+    if (block == nullptr || blockSize == 0 || ++blocksTold > 4) Fail("a coefficient block told wrongly");
+  });
   bool bandsRefused = false;
   try {
     if (withWorker) {

@@ -35,7 +35,7 @@ std::unique_ptr<TBitmap> OrientFromBuffer(const TWorkBuffer& quarter, int32_t wi
 
 // Shrinks a whole decoded 24-bit raster in two passes and turns it; the
 // caller's raster is consumed and replaced by the new quarter-size upright
-// one. The program halves while it decodes instead (band_shrinker.h); this
+// one. The program halves while it decodes instead (main/band_shrinker.h); this
 // is the reference its bytes are checked against.
 void ShrinkAndRotate(std::unique_ptr<TBitmap>& raster, TTurn turn, TWorkBuffers& buffers);
 

@@ -2,9 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <deque>
 #include <exception>
-#include <future>
 #include <memory>
 #include <new>
 #include <vector>
@@ -13,6 +11,7 @@
 #include "errors.h"
 #include "jpeg.h"
 #include "photo_pipeline.h"
+#include "photo_queue.h"
 #include "system.h"
 #include "wide_names.h"
 
@@ -95,63 +94,6 @@ TPhotoOutcome Missing(const TArgument& argument) {
   return {IsExistingEntry(argument.name) ? TPhotoOutcome::TKind::NotAFile : TPhotoOutcome::TKind::NotFound, 0};
 }
 
-// The photos of a run, up to `slots` of them in flight: while one is
-// stored, the next is already copied, read and decoded on another core.
-// Storing, and everything the console shows, keeps the arguments' order:
-// the console reads as a run of one photo after another would, and a photo
-// that cannot be decoded ends the run at its own turn.
-class TPhotoQueue {
- public:
-  TPhotoQueue(std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines, std::vector<TArgument>& arguments)
-      : pipelines_(pipelines), arguments_(arguments) {}
-
-  // The prepared photo of argument index (a photo), starting the next
-  // photos meanwhile. Raises what its preparation raised.
-  TPreparedPhoto Take(size_t index) {
-    Fill(index);
-    TPreparedPhoto photo = Next(index);
-    Fill(index + 1);  // the next one works while this one is stored
-    return photo;
-  }
-
- private:
-  struct TInFlight {
-    size_t index;
-    std::future<TPreparedPhoto> prepared;  // empty: prepared here, when taken
-  };
-
-  // Starts photos from index on until the slots are full.
-  void Fill(size_t index) {
-    next_ = std::max(next_, index);
-    while (inFlight_.size() < pipelines_.size() && next_ < arguments_.size()) {
-      const size_t photo = next_++;
-      if (!arguments_[photo].photo) continue;
-      TPhotoPipeline& pipeline = *pipelines_[started_++ % pipelines_.size()];
-      TInFlight entry{photo, {}};
-      if (pipelines_.size() > 1) {
-        const TArgument& argument = arguments_[photo];
-        entry.prepared = std::async(std::launch::async,
-                                    [&pipeline, &argument] { return pipeline.Prepare(argument.name, argument.output); });
-      }
-      inFlight_.push_back(std::move(entry));
-    }
-  }
-
-  TPreparedPhoto Next(size_t index) {
-    TInFlight entry = std::move(inFlight_.front());
-    inFlight_.pop_front();
-    if (entry.prepared.valid()) return entry.prepared.get();
-    const TArgument& argument = arguments_[index];
-    return pipelines_.front()->Prepare(argument.name, argument.output);  // one slot: on this thread
-  }
-
-  std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines_;
-  std::vector<TArgument>& arguments_;
-  std::deque<TInFlight> inFlight_;
-  size_t next_ = 0;
-  size_t started_ = 0;
-};
-
 // Runs the loop; true when every photo's copy was stored or rightly
 // skipped, false when some copy could not be stored or some photo named
 // was not there.
@@ -160,7 +102,11 @@ bool RunLoop(std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines) {
   const int count = ArgumentCount();
   std::vector<TArgument> arguments;
   for (int i = 1; i <= count; ++i) arguments.push_back(ArgumentFacts(i));
-  TPhotoQueue queue(pipelines, arguments);
+  std::vector<TPhotoJob> jobs;
+  for (const TArgument& argument : arguments) {
+    jobs.push_back(argument.photo ? TPhotoJob{argument.name, argument.output} : TPhotoJob{});
+  }
+  TPhotoQueue queue(pipelines, std::move(jobs));
   for (int i = 1; i <= count; ++i) {
     const TArgument& argument = arguments[static_cast<size_t>(i - 1)];
     console::Write("[" + ZeroPad(i, 2) + "/" + ZeroPad(count, 2) + "] " + argument.narrow);
@@ -183,13 +129,15 @@ bool RunLoop(std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines) {
   return allDealtWith;
 }
 
-// How many photos are in flight at once: as many as free cores, at most
-// two; one for a single photo, which halves on a second core instead.
+// A pipeline for each photo in flight (photo_queue.h). A single photo in
+// flight halves on a second processor instead, when there is one.
 std::vector<std::unique_ptr<TPhotoPipeline>> MakePipelines() {
-  const int cores = AvailableProcessors();
-  const size_t slots = ArgumentCount() >= 2 && cores >= 2 ? 2 : 1;
+  const char* threads = std::getenv("SHRINKWELL_THREADS");
+  const int processors = ProcessorsToUse(AvailableProcessors(), threads);
+  const size_t slots =
+      PhotosInFlight(static_cast<size_t>(std::max(ArgumentCount(), 1)), processors, PhysicalMemory());
+  const THalvingThread halving = slots == 1 && processors >= 2 ? THalvingThread::Worker : THalvingThread::Decoder;
   std::vector<std::unique_ptr<TPhotoPipeline>> pipelines;
-  const THalvingThread halving = slots == 1 && cores >= 2 ? THalvingThread::Worker : THalvingThread::Decoder;
   for (size_t i = 0; i < slots; ++i) pipelines.push_back(std::make_unique<TPhotoPipeline>(halving));
   return pipelines;
 }
@@ -237,7 +185,7 @@ std::u16string OutputNameFor(const std::u16string& argument, const std::u16strin
 int RunBatch() {
   TakePixelLimitFromEnvironment();
   try {
-    auto pipelines = MakePipelines();  // the work buffers, before anything is printed
+    auto pipelines = MakePipelines();  // their threads, before anything is printed
     if (ArgumentCount() > 0) {
       WriteShortBanner();
     } else {
@@ -247,12 +195,6 @@ int RunBatch() {
     // A copy that could not be stored, or a photo that is not there, leaves
     // its line and the run goes on, but a script must be able to tell.
     const bool allDealtWith = RunLoop(pipelines);
-    // The process's end gives the work memory back at once. Block by block
-    // it cost a run 0.15 ms: each block the halving thread touched
-    // interrupts the idle second core to flush its address translations.
-    for (auto& pipeline : pipelines) pipeline->Settle();
-    static auto* const keptToTheEnd = new std::vector<std::unique_ptr<TPhotoPipeline>>();
-    for (auto& pipeline : pipelines) keptToTheEnd->push_back(std::move(pipeline));
     return allDealtWith ? 0 : 2;
   } catch (const Exception& error) {
     console::WriteErrorReport(error.ClassName(), error.Address(), error.Message());

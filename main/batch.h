@@ -8,8 +8,7 @@ namespace shrinkwell {
 
 // The whole program; returns the exit status: 0 after a normal run, 1 after
 // the error report, 2 when some photo's copy could not be stored or some
-// photo named was not found or is no file. After a
-// normal run its work memory is left for the process's end to give back.
+// photo named was not found or is no file.
 int RunBatch();
 
 // Decimal digits of value, zero-filled on the left to at least width.

@@ -5,7 +5,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <system_error>
 
 #include "errors.h"
 #include "exif_reader.h"
@@ -14,6 +13,7 @@
 #include "band_shrinker.h"
 #include "orientation.h"
 #include "photo_files.h"
+#include "scheduling_policy.h"
 #include "scratch_safety.h"
 #include "system.h"
 #include "wide_names.h"
@@ -100,51 +100,18 @@ TTurn ReadThroughScratchCopy(std::unique_ptr<TFileStream> photo, TJPEGImage& jpe
   return turn;
 }
 
-// Closes the file on a thread of its own while the caller goes on: closing
-// a removed file gives its pages back, a third of a millisecond for a
-// 12-megapixel photo. The result's destructor waits for it. Closed here when no thread
-// can be had.
-std::future<void> CloseBeside(std::unique_ptr<TFileStream> file) {
-  if (!file) return {};
-  try {
-    return std::async(std::launch::async, [file = std::move(file)]() mutable { file.reset(); });
-  } catch (const std::system_error&) {
-    return {};
-  }
-}
-
-// Finishes the decode on a thread of its own while the caller encodes:
-// giving back a progressive photo's coefficients takes milliseconds. The
-// result raises what the end raised. Finished here when that is quicker
-// than starting a thread, or when no thread can be had.
-std::future<void> FinishBeside(TJPEGDecodeEnd end) {
-  if (!end.HoldsWholePicture()) {
-    end.Finish();
-    return {};
-  }
-  auto shared = std::make_shared<TJPEGDecodeEnd>(std::move(end));
-  try {
-    return std::async(std::launch::async, [shared] { shared->Finish(); });
-  } catch (const std::system_error&) {
-    shared->Finish();
-    return {};
-  }
-}
-
-// The removed scratch copy as the decoder reads it: once its last byte is
-// read it is closed beside the decoding, which still has the last rows to
-// make, and `closing` tells when that is done.
+// The removed scratch copy as the decoder reads it: closed as soon as its
+// last byte is read, while the decoder still has the last rows to make.
 class TRemovedCopy final : public TStream {
  public:
-  TRemovedCopy(std::unique_ptr<TFileStream> file, std::future<void>& closing)
-      : file_(std::move(file)), size_(file_->Size()), closing_(closing) {}
+  explicit TRemovedCopy(std::unique_ptr<TFileStream> file) : file_(std::move(file)), size_(file_->Size()) {}
 
   int64_t Size() const override { return size_; }
   size_t Read(void* buffer, size_t count) override {
     if (!file_) return 0;
     const size_t got = file_->Read(buffer, count);
     position_ += static_cast<int64_t>(got);
-    if (got == 0 || position_ >= size_) closing_ = CloseBeside(std::move(file_));
+    if (got == 0 || position_ >= size_) file_.reset();
     return got;
   }
   void WriteBuffer(const void*, size_t) override { throw EWriteError("Stream-Schreibfehler"); }
@@ -152,7 +119,6 @@ class TRemovedCopy final : public TStream {
  private:
   std::unique_ptr<TFileStream> file_;
   const int64_t size_;
-  std::future<void>& closing_;
 };
 
 // Writes the encoded copy to "2.$$$", then gives that file the output
@@ -195,11 +161,7 @@ void TPhotoPipeline::TCopyEncoder::Begin(int32_t width, int32_t height) {
   encoder_.Start(width, height, options, rgbProfile ? profile : std::string());
 }
 
-TPhotoPipeline::TPhotoPipeline(THalvingThread halving) : bands_(halving) {}
-
-void TPhotoPipeline::Settle() {
-  if (closing_.valid()) closing_.wait();
-}
+TPhotoPipeline::TPhotoPipeline(THalvingThread halving) : halving_(halving), bands_(halving) {}
 
 TPhotoOutcome TPhotoPipeline::Process(const std::u16string& source, const std::u16string& output) {
   TPreparedPhoto photo = Prepare(source, output);
@@ -252,12 +214,15 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   encoder_.Follow(*jpeg);
   std::optional<TRemovedCopy> copy;
   std::future<void> decodeEnded;  // before the copy goes, waited for
+  TPagesBroughtIn pages(halving_ == THalvingThread::Worker);
+  jpeg->SetCoefficientObserver(pages.Observer());
   if (removedCopy) {
-    copy.emplace(std::move(removedCopy), closing_);
+    copy.emplace(std::move(removedCopy));
     decodeEnded = FinishBeside(jpeg->DecodeRowsLeavingEnd(*copy, bands_));
   } else {
     jpeg->DecodeRows(bands_);
   }
+  jpeg->SetCoefficientObserver({});  // the pages' helper goes with this call
   laps.Lap(TPhotoStage::Decode);
   // A copy of less than one pixel would be a file that no viewer opens.
   if (jpeg->PixelWidth() < 4 || jpeg->PixelHeight() < 4) {

@@ -57,10 +57,6 @@ class TPhotoPipeline {
   // nothing else uses it).
   explicit TPhotoPipeline(THalvingThread halving);
 
-  // Waits for what still works for the last photo beside the caller: the
-  // closing of its removed scratch copy.
-  void Settle();
-
   // For the benchmark, which times the stages of the program's own sequence.
   void SetStageObserver(StageObserver observer) { observer_ = std::move(observer); }
 
@@ -97,11 +93,9 @@ class TPhotoPipeline {
     TJPEGRowEncoder encoder_;
   };
 
+  THalvingThread halving_;
   TCopyEncoder encoder_;  // before bands_: the worker that feeds it stops first
   TBandShrinker bands_;
-  // The last photo's removed scratch copy being closed; waited for by the
-  // next photo and at the end.
-  std::future<void> closing_;
   StageObserver observer_;
 };
 

@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 
 #ifndef _WIN32
 #include <sys/mman.h>
@@ -50,8 +49,12 @@ bool PopulateMemory([[maybe_unused]] uint8_t* bytes, [[maybe_unused]] size_t siz
 #endif
 }
 
-void PrefaultMemory(uint8_t* bytes, size_t size) {
-  if (!PopulateMemory(bytes, size)) std::memset(bytes, 0, size);  // the faults one by one
+bool MemoryCanBePopulated() {
+#ifdef MADV_POPULATE_WRITE
+  return true;
+#else
+  return false;
+#endif
 }
 
 }  // namespace shrinkwell

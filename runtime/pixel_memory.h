@@ -11,14 +11,12 @@ namespace shrinkwell {
 // Uninitialised memory of at least size bytes, or nullptr (errno set).
 uint8_t* AllocatePixelMemory(size_t size);
 
-// Brings the pages of the size bytes from bytes into memory ahead of their
-// first writes: where the system can, in one call instead of a fault a page,
-// which costs a third less. What the bytes hold afterwards is unspecified.
-void PrefaultMemory(uint8_t* bytes, size_t size);
-
 // Brings in the pages that lie wholly inside the block without reading or
 // writing a byte, so that another thread may write the block meanwhile.
 // False where the system has no such call: then nothing was done.
 bool PopulateMemory(uint8_t* bytes, size_t size);
+
+// Whether PopulateMemory does anything here.
+bool MemoryCanBePopulated();
 
 }  // namespace shrinkwell

@@ -22,23 +22,12 @@ std::string SystemErrorMessage(int code);
 // How many processors this process may run on (at least 1).
 int AvailableProcessors();
 
-// The processor the calling thread runs on now; -1 when the system does not
-// tell.
-int CurrentProcessor();
-
-// Keeps the calling thread off `processor`: it may run on every other
-// processor the process may use, when there is another; -1 lets it run on
-// all of them again. A hint to the scheduler: failures are ignored.
-void AvoidProcessor(int processor);
+// The machine's physical memory in bytes; 0 when the system does not tell.
+uint64_t PhysicalMemory();
 
 // Whether the processor and the system let programs use 256-bit AVX2
 // vectors. Asked once at start.
 bool ProcessorHasAvx2();
-
-// Whether, right now, the whole system has a processor for every thread
-// that is ready to run, the caller's included, and this process may use
-// them all. False when the system does not tell cheaply.
-bool ProcessorsForEveryReadyThread();
 
 // What the file system tells of a file: its size, and when it was last
 // written, in days since 1899-12-30, local time.

@@ -72,18 +72,9 @@ int AvailableProcessors() {
   return count > 0 ? count : 1;
 }
 
-int CurrentProcessor() { return sched_getcpu(); }
-
-void AvoidProcessor(int processor) {
-  cpu_set_t set;
-  CPU_ZERO(&set);
-  // The main thread's processors are the process's: only other threads are
-  // ever kept off one.
-  if (sched_getaffinity(getpid(), sizeof set, &set) != 0) return;
-  if (processor >= 0 && processor < CPU_SETSIZE && CPU_ISSET(processor, &set) && CPU_COUNT(&set) >= 2) {
-    CPU_CLR(processor, &set);
-  }
-  pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+uint64_t PhysicalMemory() {
+  const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
+  return pages > 0 && size > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(size) : 0;
 }
 
 bool ProcessorHasAvx2() {
@@ -98,28 +89,6 @@ bool ProcessorHasAvx2() {
 #else
   return false;
 #endif
-}
-
-bool ProcessorsForEveryReadyThread() {
-  // The fourth field of /proc/loadavg counts the threads that run or are
-  // ready to, now, on the whole system: "0.20 0.31 0.25 2/345 6789".
-  const int file = ::open("/proc/loadavg", O_RDONLY | O_CLOEXEC);
-  if (file < 0) return false;
-  char text[128];
-  const ssize_t got = ::read(file, text, sizeof text - 1);
-  ::close(file);
-  if (got <= 0) return false;
-  text[got] = '\0';
-  const char* field = text;
-  for (int blanks = 0; blanks < 3 && field != nullptr; ++blanks) {
-    field = std::strchr(field, ' ');
-    if (field != nullptr) ++field;
-  }
-  if (field == nullptr || *field < '0' || *field > '9') return false;
-  const long ready = std::strtol(field, nullptr, 10);
-  static const long online = sysconf(_SC_NPROCESSORS_ONLN);  // read from a file: once
-  // In a process kept to some of the processors the count says nothing.
-  return online > 0 && AvailableProcessors() == online && ready <= online;
 }
 
 std::string ExpandFileName(const std::string& name) {

@@ -38,27 +38,12 @@ int AvailableProcessors() {
   return count > 0 ? count : 1;
 }
 
-int CurrentProcessor() {
-  // Windows before Vista cannot tell; the program still runs there.
-  using Getter = DWORD(WINAPI*)();
-  // Through void (*)(): the one cast that leaves the function's type open.
-  static const auto getter = reinterpret_cast<Getter>(reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetCurrentProcessorNumber")));
-  return getter ? static_cast<int>(getter()) : -1;
+uint64_t PhysicalMemory() {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof status;
+  return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;
 }
 
-void AvoidProcessor(int processor) {
-  DWORD_PTR process = 0, system = 0;
-  if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system)) return;
-  DWORD_PTR mask = process;
-  if (processor >= 0 && processor < static_cast<int>(8 * sizeof mask)) {
-    const DWORD_PTR bit = DWORD_PTR{1} << processor;
-    if ((mask & bit) != 0 && (mask & ~bit) != 0) mask &= ~bit;
-  }
-  SetThreadAffinityMask(GetCurrentThread(), mask);
-}
-
-// Windows keeps no cheap count of the threads ready to run.
 bool ProcessorHasAvx2() {
 #if defined(__x86_64__) && defined(__GNUC__)
   __builtin_cpu_init();
@@ -68,7 +53,6 @@ bool ProcessorHasAvx2() {
 #endif
 }
 
-bool ProcessorsForEveryReadyThread() { return false; }
 
 std::string ExpandFileName(const std::string& name) {
   std::vector<char> full(MAX_PATH);

@@ -389,6 +389,35 @@ TEST(JpegDecode, TheEndOfADecodeLeftToTheCallerRaisesWhatTheFileEndRaises) {
   EXPECT_THROW(image.DecodeRowsFrom(again, counter), EJPEG);
 }
 
+TEST(JpegDecode, ACoefficientObserverIsToldEachProgressiveComponentOnceBeforeTheRows) {
+  // Where the coefficients lie, from libjpeg's public memory manager: each
+  // component's whole block, before the first band; nothing for a
+  // baseline file, and the bytes decoded stay the same.
+  const auto picture = fixtures::PhotoLikePicture(1024, 768, 4);
+  for (const bool progressive : {true, false}) {
+    const std::string file = fixtures::EncodeJpeg(picture, {90, progressive});
+    size_t told = 0, blocks = 0, rowsWhenTold = 0;
+    RowCounter counter;
+    TJPEGImage image;
+    image.SetCoefficientObserver([&](uint8_t* block, size_t size) {
+      ASSERT_NE(block, nullptr);
+      told += size;
+      ++blocks;
+      rowsWhenTold += static_cast<size_t>(counter.rows);
+    });
+    TMemoryStream stream(file.data(), file.size());
+    image.DecodeRowsFrom(stream, counter);
+    EXPECT_EQ(counter.rows, 768);
+    EXPECT_EQ(rowsWhenTold, 0u);
+    if (progressive) {
+      EXPECT_EQ(blocks, 3u);
+      EXPECT_GE(told, size_t{1024 * 768 * 2});  // at least the luma's 128 bytes a block and the chroma's
+    } else {
+      EXPECT_EQ(blocks, 0u);
+    }
+  }
+}
+
 TEST(JpegDecode, GrayscaleKeepsExactLevelsAndDithersBetweenOthers) {
   struct Case {
     uint8_t gray;

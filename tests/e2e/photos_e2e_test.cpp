@@ -391,40 +391,51 @@ TEST(Photos, WiderThanTheInitialBuffersIsShrunkWhole) {
   }
 }
 
-TEST(Photos, TwoInFlightShowAndStoreWhatOneAfterAnotherWould) {
-  // With photos in flight on two cores, the console and every byte stored
+TEST(Photos, PhotosInFlightShowAndStoreWhatOneAfterAnotherWould) {
+  // With any number of photos in flight, the console and every byte stored
   // are those of a run on one core, one photo after another: with an
   // output already there, a file that is no photo, and a photo that cannot
-  // be decoded in the middle, which ends both runs at its own turn.
+  // be decoded in the middle, which ends every run at its own turn.
   std::vector<std::pair<std::string, std::string>> files;
   for (uint32_t i = 0; i < 6; ++i) {
-    files.push_back({"p" + std::to_string(i) + ".jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(900, 600, 40 + i))});
+    files.push_back({"p" + std::to_string(i) + ".jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(900, 600, 40 + i), {90, i == 4})});
   }
   files.push_back({"broken.jpg", "\xFF\xD8\xFF\xE0 not a photo"});
   files.push_back({"after.jpg", fixtures::EncodeJpeg(fixtures::PhotoLikePicture(300, 200, 50))});
   const std::vector<std::string> order = {"p0.jpg", "p1.jpg", "notes.txt", "p2.jpg", "p3.jpg", "p4.jpg", "p5.jpg", "broken.jpg", "after.jpg"};
   const std::vector<std::string> whole = {"p0.jpg", "p1.jpg", "notes.txt", "p2.jpg", "p3.jpg", "p4.jpg", "p5.jpg"};
-  for (int round = 0; round < 3; ++round) {
+  // The first: held to one processor, without a setting.
+  const std::vector<std::string> threads = {"", "1", "2", "8", "64", "0", "many"};
+  for (int round = 0; round < 2; ++round) {
     for (const auto& arguments : {whole, order}) {
-      std::map<std::string, std::string> outputs[2];
-      std::string console[2];
-      int status[2];
-      for (int oneCore = 0; oneCore < 2; ++oneCore) {
+      std::map<std::string, std::string> first;
+      std::string firstConsole;
+      int firstStatus = -1;
+      for (const std::string& setting : threads) {
         TempDir dir;
         for (const auto& [name, bytes] : files) fixtures::WriteFile(dir / name, bytes);
         fixtures::WriteFile(dir / "notes.txt", "not a photo");
         fixtures::WriteFile(dir / "p3+.jpg", "there before");
-        const auto run = RunProgram(kProgram, arguments, dir.Path(), {"", "", false, oneCore == 1});
-        console[oneCore] = run.out + run.err.substr(0, run.err.find(" in Modul"));
-        status[oneCore] = run.status;
+        testing_support::RunOptions options;
+        options.oneProcessor = setting.empty();
+        if (!setting.empty()) options.environment = {"SHRINKWELL_THREADS=" + setting};
+        const auto run = RunProgram(kProgram, arguments, dir.Path(), options);
+        const std::string console = run.out + run.err.substr(0, run.err.find(" in Modul"));
+        std::map<std::string, std::string> outputs;
         for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
-          outputs[oneCore][entry.path().filename().string()] = fixtures::ReadFile(entry.path().string());
+          outputs[entry.path().filename().string()] = fixtures::ReadFile(entry.path().string());
         }
+        if (setting.empty()) {
+          first = outputs;
+          firstConsole = console;
+          firstStatus = run.status;
+          EXPECT_EQ(outputs.count("after+.jpg"), 0u) << "nothing after the broken photo is stored";
+          continue;
+        }
+        EXPECT_EQ(console, firstConsole) << "SHRINKWELL_THREADS=" << setting;
+        EXPECT_EQ(run.status, firstStatus) << "SHRINKWELL_THREADS=" << setting;
+        EXPECT_TRUE(outputs == first) << "SHRINKWELL_THREADS=" << setting;
       }
-      EXPECT_EQ(console[0], console[1]);
-      EXPECT_EQ(status[0], status[1]);
-      EXPECT_EQ(outputs[0], outputs[1]);
-      EXPECT_EQ(outputs[0].count("after+.jpg"), 0u) << "nothing after the broken photo is stored";
     }
   }
 }

@@ -7,29 +7,15 @@
 #include <vector>
 
 #include "graphics.h"
-#include "band_shrinker.h"
 #include "halving.h"
 #include "orientation.h"
 #include "shrink.h"
+#include "shrink_pictures.h"
 
 using namespace shrinkwell;
+using namespace shrink_pictures;
 
 namespace {
-
-// Row-major RGB picture for the reference computation.
-struct Picture {
-  int w = 0, h = 0;
-  std::vector<uint8_t> rgb;
-  uint8_t& At(int x, int y, int c) { return rgb[3 * (static_cast<size_t>(y) * w + x) + c]; }
-  uint8_t At(int x, int y, int c) const { return rgb[3 * (static_cast<size_t>(y) * w + x) + c]; }
-};
-
-Picture RandomPicture(int w, int h, uint32_t seed) {
-  Picture p{w, h, std::vector<uint8_t>(3 * static_cast<size_t>(w) * h)};
-  std::mt19937 random(seed);
-  for (auto& b : p.rgb) b = static_cast<uint8_t>(random());
-  return p;
-}
 
 // One pass written literally: nine neighbours, a bounds test each, the
 // weights by distance, a division with half-to-even rounding.
@@ -54,45 +40,6 @@ Picture ReferencePass(const Picture& in) {
     }
   }
   return out;
-}
-
-std::unique_ptr<TBitmap> RasterOf(const Picture& p) {
-  auto raster = std::make_unique<TBitmap>();
-  raster->SetRasterFormat(rf24Bit);
-  raster->ChangeWidth(p.w);
-  raster->ChangeHeight(p.h);
-  for (int y = 0; y < p.h; ++y) {
-    uint8_t* row = raster->RowAddress(y);
-    for (int x = 0; x < p.w; ++x) {
-      row[3 * x] = p.At(x, y, 2);
-      row[3 * x + 1] = p.At(x, y, 1);
-      row[3 * x + 2] = p.At(x, y, 0);
-    }
-  }
-  return raster;
-}
-
-Picture PictureOf(TBitmap& raster) {
-  raster.SetRasterFormat(rf24Bit);
-  Picture p{raster.PixelWidth(), raster.PixelHeight(), {}};
-  if (raster.Empty()) return p;  // a side of 0: no pixels
-  p.rgb.resize(3 * static_cast<size_t>(p.w) * p.h);
-  for (int y = 0; y < p.h; ++y) {
-    const uint8_t* row = raster.RowAddress(y);
-    for (int x = 0; x < p.w; ++x) {
-      p.At(x, y, 0) = row[3 * x + 2];
-      p.At(x, y, 1) = row[3 * x + 1];
-      p.At(x, y, 2) = row[3 * x];
-    }
-  }
-  return p;
-}
-
-Picture Shrunk(const Picture& source, TTurn turn, TWorkBuffers& buffers) {
-  auto raster = RasterOf(source);
-  ShrinkAndRotate(raster, turn, buffers);
-  EXPECT_EQ(raster->RasterFormat(), rfDevice);
-  return PictureOf(*raster);
 }
 
 // Runs one pass through the column-major buffer layout.
@@ -271,89 +218,6 @@ TEST(Shrinker, SourcesBeyondTheInitialCapacityAreShrunkExactly) {
     EXPECT_EQ(Shrunk(strip, TTurn::None, buffers).rgb, ReferencePass(ReferencePass(strip)).rgb);
     EXPECT_EQ(buffers.Half().columns, w / 2);
     EXPECT_EQ(buffers.Half().rows, h / 2);
-  }
-}
-
-namespace {
-
-// The upright rows as a sink is given them, as a picture.
-class TRowCollector final : public TUprightRowSink {
- public:
-  void Begin(int32_t width, int32_t height) override {
-    picture_ = Picture{width, height, {}};
-    picture_.rgb.reserve(3 * static_cast<size_t>(width) * height);
-  }
-  void TakeRow(const uint8_t* row) override {
-    for (int x = 0; x < picture_.w; ++x) picture_.rgb.insert(picture_.rgb.end(), {row[3 * x + 2], row[3 * x + 1], row[3 * x]});
-  }
-  Picture Take() { return std::exchange(picture_, Picture{}); }
-
- private:
-  Picture picture_;
-};
-
-}  // namespace
-
-TEST(RowShrinker, HalvingWhileDecodingGivesWhatTheTwoPassesGive) {
-  // Fed band by band as a decoder would, on this thread and with a worker,
-  // into a raster or row by row into a sink, for every turn: the same
-  // bytes as ShrinkAndRotate on the whole raster.
-  TWorkBuffers buffers;
-  TBandShrinker alone(THalvingThread::Decoder), withWorker(THalvingThread::Worker);
-  TRowCollector sink;
-  // As after a file whose headers could not be read: started, never begun.
-  withWorker.Start(TTurn::Half, &sink);
-  uint32_t seed = 20;
-  for (auto [w, h] : {std::pair{4, 4}, {5, 7}, {37, 23}, {260, 131}, {33, 2}, {3, 40}, {101, 67}, {150, 90}}) {
-    const Picture in = RandomPicture(w, h, seed++);
-    for (const TTurn turn : {TTurn::None, TTurn::Half, TTurn::QuarterClockwise, TTurn::QuarterCounterClockwise}) {
-      const Picture expected = Shrunk(in, turn, buffers);
-      for (auto [bands, toSink] : {std::pair{&alone, false}, {&withWorker, false}, {&alone, true}, {&withWorker, true}}) {
-        const auto source = RasterOf(in);
-        bands->Start(turn, toSink ? &sink : nullptr);
-        bands->Begin(w, h);
-        for (int y = 0; y < h;) {
-          int32_t capacity = 0;
-          uint8_t* const* rows = bands->BandToFill(capacity);
-          // Bands of any size, odd ones too, as a receiver may be fed.
-          const int count = std::min<int>({capacity, h - y, 1 + (y * 7 + w) % 5});
-          for (int i = 0; i < count; ++i) {
-            const uint8_t* row = source->RowAddress(y + i);
-            for (int x = 0; x < w; ++x) std::memcpy(rows[i] + bands->BytesPerPixel() * x, row + 3 * x, 3);
-          }
-          bands->BandFilled(count);
-          y += count;
-        }
-        auto out = bands->Finish();
-        const Picture got = toSink ? sink.Take() : PictureOf(*out);
-        EXPECT_EQ(toSink, out == nullptr);
-        EXPECT_EQ(got.rgb, expected.rgb) << w << "x" << h << " turn " << static_cast<int>(turn) << " sink " << toSink;
-        // A sink hears nothing of a picture with no pixels.
-        if (!toSink || !expected.rgb.empty()) {
-          EXPECT_EQ(got.w, expected.w);
-        }
-      }
-    }
-  }
-}
-
-TEST(RowShrinker, PicturesDoneBeforeTheWorkerWakesStayExact) {
-  // One band each, in a row: the decoder often finishes a picture, or the
-  // next one begins, while the worker is only waking for it.
-  TWorkBuffers buffers;
-  TBandShrinker withWorker(THalvingThread::Worker);
-  for (uint32_t seed = 0; seed < 3000; ++seed) {
-    const Picture in = RandomPicture(8 + seed % 5, 4 + seed % 7, seed);
-    const auto source = RasterOf(in);
-    withWorker.Start(TTurn::None);
-    withWorker.Begin(in.w, in.h);
-    int32_t capacity = 0;
-    uint8_t* const* rows = withWorker.BandToFill(capacity);
-    for (int y = 0; y < in.h; ++y) {
-      for (int x = 0; x < in.w; ++x) std::memcpy(rows[y] + 4 * x, source->RowAddress(y) + 3 * x, 3);
-    }
-    withWorker.BandFilled(in.h);
-    ASSERT_EQ(PictureOf(*withWorker.Finish()).rgb, Shrunk(in, TTurn::None, buffers).rgb) << seed;
   }
 }
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "batch.h"
+#include "photo_queue.h"
 
 using namespace shrinkwell;
 
@@ -32,4 +33,36 @@ TEST(OutputName, PlusBeforeTheExtensionInItsOwnCase) {
   EXPECT_EQ(OutputNameFor(u"holiday.jpg", u".jpg"), u"holiday+.jpg");
   EXPECT_EQ(OutputNameFor(u"DSC01.JPEG", u".JPEG"), u"DSC01+.JPEG");
   EXPECT_EQ(OutputNameFor(u"/photos/\u65e5 a.Jpeg", u".Jpeg"), u"/photos/\u65e5 a+.Jpeg");
+}
+
+TEST(PhotosInFlight, ProcessorsSettingPhotosAndMemoryEachBound) {
+  struct Case {
+    int available;
+    const char* setting;
+    size_t photos;
+    uint64_t memory;
+    size_t expected;
+  };
+  constexpr uint64_t kGiB = uint64_t{1} << 30;
+  const Case cases[] = {
+      {2, nullptr, 50, 24 * kGiB, 2},  // one per processor
+      {16, nullptr, 50, 24 * kGiB, 16},
+      {16, nullptr, 3, 24 * kGiB, 3},  // never more than the photos
+      {2, "64", 100, 64 * kGiB, 64},   // the setting over the processors
+      {2, "64", 100, 24 * kGiB, 32},   // a quarter of 24 GiB holds 32
+      {16, "1", 50, 24 * kGiB, 1},
+      {8, "0", 50, 24 * kGiB, 8},      // not a whole number from 1: ignored
+      {8, "two", 50, 24 * kGiB, 8},
+      {8, "-3", 50, 24 * kGiB, 8},
+      {8, "", 50, 24 * kGiB, 8},
+      {64, nullptr, 100, 2 * kGiB, 2},  // a quarter of 2 GiB holds two
+      {64, nullptr, 100, 512ull << 20, 1},  // at least one
+      {4, nullptr, 100, 0, 4},          // memory unknown
+      {0, nullptr, 0, 24 * kGiB, 1},
+  };
+  for (const Case& c : cases) {
+    const int processors = ProcessorsToUse(c.available, c.setting);
+    EXPECT_EQ(PhotosInFlight(c.photos, processors, c.memory), c.expected)
+        << c.available << " " << (c.setting ? c.setting : "(none)") << " " << c.photos << " " << c.memory;
+  }
 }

@@ -178,25 +178,3 @@ TEST(RemoveFile, FilesOnly) {
   EXPECT_TRUE(Exists(dir / "d"));
 }
 
-TEST(AvoidProcessor, KeepsTheThreadOffOneProcessorAndLetsItBack) {
-  if (AvailableProcessors() < 2) GTEST_SKIP() << "needs two processors";
-  std::thread([] {
-    auto allowed = [] {
-      cpu_set_t set;
-      CPU_ZERO(&set);
-      EXPECT_EQ(pthread_getaffinity_np(pthread_self(), sizeof set, &set), 0);
-      return set;
-    };
-    const cpu_set_t all = allowed();
-    const int first = CurrentProcessor();
-    ASSERT_GE(first, 0);
-    AvoidProcessor(first);
-    const cpu_set_t kept = allowed();
-    EXPECT_FALSE(CPU_ISSET(first, &kept));
-    EXPECT_EQ(CPU_COUNT(&kept), CPU_COUNT(&all) - 1);
-    EXPECT_NE(CurrentProcessor(), first);  // moved at once
-    AvoidProcessor(-1);
-    const cpu_set_t back = allowed();
-    EXPECT_TRUE(CPU_EQUAL(&back, &all));
-  }).join();
-}

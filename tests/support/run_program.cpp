@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -82,6 +83,19 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
   for (std::string& word : words) argv.push_back(&word[0]);
   argv.push_back(nullptr);
   const std::string emulatorPath = emulator.empty() ? std::string() : emulator.front();
+  // This process's environment with the options' settings in place.
+  std::vector<std::string> settings;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string text = *entry;
+    const std::string name = text.substr(0, text.find('=') + 1);
+    const bool replaced = std::any_of(options.environment.begin(), options.environment.end(),
+                                      [&name](const std::string& setting) { return setting.rfind(name, 0) == 0; });
+    if (!replaced) settings.push_back(text);
+  }
+  settings.insert(settings.end(), options.environment.begin(), options.environment.end());
+  std::vector<char*> envp;
+  for (std::string& setting : settings) envp.push_back(&setting[0]);
+  envp.push_back(nullptr);
   pid_ = ::fork();
   if (pid_ == 0) {
     // The child says why it could not start the program, then ends.
@@ -110,12 +124,12 @@ RunningProgram::RunningProgram(const std::string& program, const std::vector<std
     ::dup2(in, 0);
     ::dup2(out, 1);
     if (!emulatorPath.empty()) {
-      ::execvp(emulatorPath.c_str(), argv.data());
+      ::execvpe(emulatorPath.c_str(), argv.data(), envp.data());
     } else if (otherUser) {
       if (executable < 0) fail(("cannot open " + program).c_str(), 127);
-      ::fexecve(executable, argv.data(), environ);
+      ::fexecve(executable, argv.data(), envp.data());
     } else {
-      ::execv(program.c_str(), argv.data());
+      ::execve(program.c_str(), argv.data(), envp.data());
     }
     fail(("cannot start " + program).c_str(), 127);
   }

@@ -27,6 +27,7 @@ struct RunOptions {
   bool asOtherUser = false;       // run as "nobody" when the tests run as root
   bool oneProcessor = false;      // let it run on one processor only
   int timeoutSeconds = 0;         // killed after this long; 0: waited for
+  std::vector<std::string> environment{};  // NAME=VALUE, set for the program
 };
 
 // A program started in the background.

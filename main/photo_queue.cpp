@@ -1,0 +1,57 @@
+#include "photo_queue.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace shrinkwell {
+
+int ProcessorsToUse(int available, const char* threadsSetting) {
+  if (threadsSetting == nullptr || *threadsSetting == '\0') return std::max(available, 1);
+  long value = 0;
+  for (const char* c = threadsSetting; *c != '\0'; ++c) {
+    if (*c < '0' || *c > '9') return std::max(available, 1);
+    value = std::min(value * 10 + (*c - '0'), 4096l);
+  }
+  return value >= 1 ? static_cast<int>(value) : std::max(available, 1);
+}
+
+size_t PhotosInFlight(size_t photos, int processors, uint64_t physicalMemory) {
+  size_t count = std::min(static_cast<size_t>(std::max(processors, 1)), photos);
+  if (physicalMemory > 0) count = std::min<uint64_t>(count, physicalMemory / 4 / kPhotoInFlightBytes);
+  return std::max<size_t>(count, 1);
+}
+
+TPhotoQueue::TPhotoQueue(std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines, std::vector<TPhotoJob> jobs)
+    : pipelines_(pipelines), jobs_(std::move(jobs)) {}
+
+TPreparedPhoto TPhotoQueue::Take(size_t index) {
+  Fill(index);
+  TInFlight entry = std::move(inFlight_.front());
+  inFlight_.pop_front();
+  const TPhotoJob& job = jobs_[index];
+  // One pipeline: prepared here, on this thread.
+  TPreparedPhoto photo =
+      entry.prepared.valid() ? entry.prepared.get() : pipelines_.front()->Prepare(job.source, job.output);
+  Fill(index + 1);  // its pipeline is free again: the next photo works while this one is stored
+  return photo;
+}
+
+void TPhotoQueue::Fill(size_t index) {
+  next_ = std::max(next_, index);
+  while (inFlight_.size() < pipelines_.size() && next_ < jobs_.size()) {
+    const size_t photo = next_++;
+    if (jobs_[photo].source.empty()) continue;
+    // Round the pipelines in turn: a pipeline's last photo was taken before
+    // its next one starts, since no more photos than pipelines are in flight.
+    TPhotoPipeline& pipeline = *pipelines_[started_++ % pipelines_.size()];
+    TInFlight entry{photo, {}};
+    if (pipelines_.size() > 1) {
+      const TPhotoJob& job = jobs_[photo];
+      entry.prepared =
+          std::async(std::launch::async, [&pipeline, &job] { return pipeline.Prepare(job.source, job.output); });
+    }
+    inFlight_.push_back(std::move(entry));
+  }
+}
+
+}  // namespace shrinkwell
