@@ -6,7 +6,8 @@
 // - per kind of photo: times, ratios, peak memory, and the stages of the
 //   program's own pipeline run in-process;
 // - the scaling from 3 to 48 megapixels;
-// - a batch of 50 photos in one run against the sum of their decodes;
+// - a batch of 50 photos in one run against the sum of their decodes, with
+//   SHRINKWELL_THREADS at 1 and 2, on every processor, and held to one;
 // - a second run over photos whose copies exist, and the metadata bombs.
 #include <sched.h>
 #include <sys/resource.h>
@@ -329,32 +330,46 @@ int main(int argc, char** argv) {
   }
   std::vector<std::string> all = {program};
   for (const Photo& p : batch) all.push_back(p.path);
-  // The same run held to the first processor: the program then keeps one
-  // photo in flight, on one thread.
+  // With SHRINKWELL_THREADS at 1 and 2 and unset (every processor the
+  // process may use), and held to the first processor, where the program
+  // keeps one photo in flight on one thread.
+  const int processors = shrinkwell::AvailableProcessors();
+  struct Way {
+    std::string label;
+    std::vector<std::string> command;
+    std::vector<double> runs;
+    long peak = 0;
+  };
+  std::vector<Way> ways;
+  for (const int threads : {1, 2}) {
+    std::vector<std::string> command = {"env", "SHRINKWELL_THREADS=" + std::to_string(threads)};
+    command.insert(command.end(), all.begin(), all.end());
+    ways.push_back({"SHRINKWELL_THREADS=" + std::to_string(threads), command, {}, 0});
+  }
+  ways.push_back({"all " + std::to_string(processors) + " processors", all, {}, 0});
   std::vector<std::string> oneCore = {"taskset", "-c", "0"};
   oneCore.insert(oneCore.end(), all.begin(), all.end());
-  std::vector<double> decodes, runs, oneCoreRuns;
-  long batchPeak = 0, oneCorePeak = 0;
+  ways.push_back({"held to one processor", oneCore, {}, 0});
+  std::vector<double> decodes;
   for (int i = 0; i < 7; ++i) {
     double sum = 0;
     for (const Photo& p : batch) sum += RunChild({"djpeg", "-dct", "float", "-outfile", "/dev/null", p.path}, work).seconds;
     decodes.push_back(sum);
-    for (const Photo& p : batch) std::filesystem::remove(p.Output());
-    const ChildRun run = RunChild(all, work);
-    runs.push_back(run.seconds);
-    batchPeak = std::max(batchPeak, run.peakKiB);
-    for (const Photo& p : batch) std::filesystem::remove(p.Output());
-    const ChildRun alone = RunChild(oneCore, work);
-    oneCoreRuns.push_back(alone.seconds);
-    oneCorePeak = std::max(oneCorePeak, alone.peakKiB);
+    for (Way& way : ways) {
+      for (const Photo& p : batch) std::filesystem::remove(p.Output());
+      const ChildRun run = RunChild(way.command, work);
+      way.runs.push_back(run.seconds);
+      way.peak = std::max(way.peak, run.peakKiB);
+    }
   }
-  std::printf("\nBatch of %zu photos of 12 MP in one run, against the sum of their decodes (%.0f ms):\n", batch.size(),
-              1e3 * Median(decodes));
-  std::printf("  all cores (%d): %5.0f ms (%.2fx), peak %.1f MiB\n", shrinkwell::AvailableProcessors(),
-              1e3 * Median(runs), Median(runs) / Median(decodes), static_cast<double>(batchPeak) / 1024.0);
-  std::printf("  one core:  %5.0f ms (%.2fx), peak %.1f MiB\n", 1e3 * Median(oneCoreRuns),
-              Median(oneCoreRuns) / Median(decodes), static_cast<double>(oneCorePeak) / 1024.0);
-
+  std::printf("\nBatch of %zu photos of 12 MP in one run, against the sum of their decodes (%.0f ms), on a machine of %d "
+              "processors:\n",
+              batch.size(), 1e3 * Median(decodes), processors);
+  for (const Way& way : ways) {
+    std::printf("  %-24s %5.0f ms (%.2fx), peak %.1f MiB\n", (way.label + ":").c_str(), 1e3 * Median(way.runs),
+                Median(way.runs) / Median(decodes), static_cast<double>(way.peak) / 1024.0);
+  }
+  const std::vector<double>& runs = ways[2].runs;
 
   // A second run over the same photos, whose copies all exist now.
   std::vector<double> second;

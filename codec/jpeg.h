@@ -78,6 +78,12 @@ struct TJPEGData {
 // a file libjpeg cannot read gives an empty profile.
 std::string ReadIccProfile(TStream& file);
 
+// The bytes libjpeg keeps for the whole picture while it decodes a file of
+// several scans (128 a block of 8 x 8 samples, all components), read from
+// the file's header at the stream's position; 0 for a file of one scan, or
+// one whose header libjpeg cannot read.
+int64_t JpegWholePictureBytes(TStream& file);
+
 // Percentage of a progress report: the share of the current pass plus the
 // completed passes, over all passes; -1 when the counts make no sense.
 int JpegProgressPercent(long passCounter, long passLimit, int completedPasses, int totalPasses);
@@ -189,8 +195,11 @@ class TJPEGImage final : public TGraphic {
   // photo of several scans whole: each component's coefficients, one block
   // of memory, as the first scan begins to write it. Called inside the
   // decoder, which writes the block meanwhile: the observer must neither
-  // read nor write a byte of it; what it raises is ignored. The block is
-  // given back by the decode's end. Empty: not told.
+  // read nor write a byte of it; what it raises is ignored. Before the
+  // blocks are given back (the decode's end, or its failure, on whatever
+  // thread that runs) it is called once with nullptr and 0, and is done
+  // with them when it returns. Each decode keeps its own copy. Empty: not
+  // told.
   using TCoefficientObserver = std::function<void(uint8_t* block, size_t size)>;
   void SetCoefficientObserver(TCoefficientObserver observer) { coefficientObserver_ = std::move(observer); }
 

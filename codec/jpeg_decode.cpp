@@ -210,6 +210,26 @@ std::string ReadIccProfile(TStream& file) {
   return profile;
 }
 
+int64_t JpegWholePictureBytes(TStream& file) {
+  Decompressor context;
+  jpeg_decompress_struct& info = context.info;
+  int64_t blocks = 0;
+  try {
+    Guarded(context, [&] {
+      context.Create();
+      context.UseStreamSource(file);
+      jpeg_read_header(&info, TRUE);
+      if (!jpeg_has_multiple_scans(&info)) return;
+      for (int c = 0; c < info.num_components; ++c) {
+        blocks += static_cast<int64_t>(info.comp_info[c].width_in_blocks) * info.comp_info[c].height_in_blocks;
+      }
+    });
+  } catch (const Exception&) {
+    return 0;  // the decode itself will say what is wrong
+  }
+  return blocks * static_cast<int64_t>(sizeof(JBLOCK));
+}
+
 void TJPEGImage::ReadHeader() {
   if (!data_->bytes->empty()) {
     Decompressor context;
@@ -241,6 +261,7 @@ TJPEGDecodeEnd::~TJPEGDecodeEnd() = default;
 void TJPEGDecodeEnd::Finish() {
   if (!state_) return;
   const std::unique_ptr<TState> state = std::move(state_);
+  state->context.CoefficientsGoing();
   Guarded(state->context, [&] { jpeg_finish_decompress(&state->context.info); });
 }
 
@@ -285,7 +306,7 @@ TJPEGDecodeEnd TJPEGImage::DecodeThrough(TStream* stream, TRowReceiver& receiver
       context.UseMemorySource(bytes);
     }
     info.mem->max_memory_to_use = LibraryMemoryLimit();
-    if (!toRaster) context.WatchCoefficients(&coefficientObserver_);
+    if (!toRaster) context.WatchCoefficients(coefficientObserver_);
     jpeg_save_markers(&info, JPEG_APP0 + 2, 0xFFFF);
     jpeg_read_header(&info, TRUE);
     iccProfile_ = ProfileOf(info);

@@ -36,11 +36,17 @@ void ProgressMonitor(j_common_ptr info) {
   // their work stays within the budget their size gives.
   if (info->is_decompressor) {
     const auto& decoding = *reinterpret_cast<j_decompress_ptr>(info);
-    if (decoding.input_scan_number > kMaxScans) {
-      context.pending = std::make_exception_ptr(
-          EOutOfResources(Format("Die JPEG-Datei hat mehr als %d Scans", kMaxScans)));
-    } else if (!context.work.Follow(decoding)) {
-      context.pending = std::make_exception_ptr(context.work.TooMuch(decoding));
+    // Making the report may itself run out of memory: nothing is thrown
+    // through the library's frames.
+    try {
+      if (decoding.input_scan_number > kMaxScans) {
+        context.pending = std::make_exception_ptr(
+            EOutOfResources(Format("Die JPEG-Datei hat mehr als %d Scans", kMaxScans)));
+      } else if (!context.work.Follow(decoding)) {
+        context.pending = std::make_exception_ptr(context.work.TooMuch(decoding));
+      }
+    } catch (...) {
+      context.pending = std::current_exception();
     }
     CodecContext::LeaveIfPending(info);
   }
@@ -123,8 +129,13 @@ void Append(j_compress_ptr info, size_t count) {
   try {
     destination.stream->append(reinterpret_cast<const char*>(destination.buffer), count);
   } catch (const std::bad_alloc&) {
-    CodecContext::Of(reinterpret_cast<j_common_ptr>(info)).pending =
-        std::make_exception_ptr(EStreamError("Expandieren des Speicher-Stream wegen Speichermangel nicht möglich"));
+    CodecContext& context = CodecContext::Of(reinterpret_cast<j_common_ptr>(info));
+    try {
+      context.pending =
+          std::make_exception_ptr(EStreamError("Expandieren des Speicher-Stream wegen Speichermangel nicht möglich"));
+    } catch (...) {
+      context.pending = std::current_exception();  // no memory even for the report
+    }
   } catch (...) {
     CodecContext::Of(reinterpret_cast<j_common_ptr>(info)).pending = std::current_exception();
   }
@@ -253,6 +264,7 @@ Decompressor::Decompressor() {
 }
 
 Decompressor::~Decompressor() {
+  CoefficientsGoing();
   if (created) jpeg_destroy_decompress(&info);
 }
 
@@ -291,6 +303,9 @@ void Decompressor::UseStreamSource(TStream& stream) {
 
 namespace {
 
+// libjpeg allocates an array in memory in pieces of at most this many bytes.
+constexpr size_t kOnePieceBelow = 1000000000;
+
 Decompressor& DecompressorOf(j_common_ptr info) { return static_cast<Decompressor&>(CodecContext::Of(info)); }
 
 jvirt_barray_ptr RequestArray(j_common_ptr info, int pool, boolean preZero, JDIMENSION blocksPerRow, JDIMENSION rows,
@@ -315,11 +330,12 @@ JBLOCKARRAY AccessArray(j_common_ptr info, jvirt_barray_ptr array, JDIMENSION st
     // Told only where the array lies in one piece from its first row on, as
     // libjpeg keeps an array below a gigabyte: the rows given out follow
     // each other.
-    bool onePiece = startRow == 0 && rowCount > 0;
+    bool onePiece = startRow == 0 && rowCount > 0 && known.bytes < kOnePieceBelow;
     for (JDIMENSION row = 1; onePiece && row < rowCount; ++row) onePiece = rows[row] == rows[0] + row * known.blocksPerRow;
     if (!onePiece) break;
+    context.coefficientsTold = true;
     try {
-      (*context.coefficientObserver)(reinterpret_cast<uint8_t*>(rows[0]), known.bytes);
+      context.coefficientObserver(reinterpret_cast<uint8_t*>(rows[0]), known.bytes);
     } catch (...) {
       // Only a hint.
     }
@@ -329,8 +345,18 @@ JBLOCKARRAY AccessArray(j_common_ptr info, jvirt_barray_ptr array, JDIMENSION st
 
 }  // namespace
 
-void Decompressor::WatchCoefficients(const TJPEGImage::TCoefficientObserver* observer) {
-  if (observer == nullptr || !*observer) return;
+void Decompressor::CoefficientsGoing() noexcept {
+  if (!coefficientsTold) return;
+  coefficientsTold = false;
+  try {
+    coefficientObserver(nullptr, 0);
+  } catch (...) {
+    // Only a hint.
+  }
+}
+
+void Decompressor::WatchCoefficients(const TJPEGImage::TCoefficientObserver& observer) {
+  if (!observer) return;
   coefficientObserver = observer;
   requestArray = info.mem->request_virt_barray;
   accessArray = info.mem->access_virt_barray;

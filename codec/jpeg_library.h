@@ -131,14 +131,18 @@ struct Decompressor : CodecContext {
   // TJPEGImage::SetCoefficientObserver), through the memory manager's
   // methods: the arrays' sizes as they are requested, their places as
   // they are first written.
-  void WatchCoefficients(const TJPEGImage::TCoefficientObserver* observer);
+  void WatchCoefficients(const TJPEGImage::TCoefficientObserver& observer);
+  // Before the library gives the arrays back: the observer is told, once,
+  // if it was told of any.
+  void CoefficientsGoing() noexcept;
   struct CoefficientArray {
     jvirt_barray_ptr array = nullptr;
     size_t bytes = 0;
     JDIMENSION blocksPerRow = 0;
     bool told = false;
   };
-  const TJPEGImage::TCoefficientObserver* coefficientObserver = nullptr;
+  TJPEGImage::TCoefficientObserver coefficientObserver;
+  bool coefficientsTold = false;
   CoefficientArray coefficientArrays[MAX_COMPONENTS] = {};
   int coefficientArrayCount = 0;
   jvirt_barray_ptr (*requestArray)(j_common_ptr, int, boolean, JDIMENSION, JDIMENSION, JDIMENSION) = nullptr;

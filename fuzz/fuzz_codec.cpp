@@ -115,11 +115,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     refused = true;  // a file the program refuses with its error report
   }
   TJPEGImage banded;
-  // Told where the coefficients lie, as the pipeline is: each block told
-  // once per component at most, never empty.
-  int blocksTold = 0;
-  banded.SetCoefficientObserver([&blocksTold](uint8_t* block, size_t blockSize) {
-    if (block == nullptr || blockSize == 0 || ++blocksTold > 4) Fail("a coefficient block told wrongly");
+  // Told where the coefficients lie, as the pipeline is: each block once
+  // per component at most, never empty, then once that they go.
+  int blocksTold = 0, going = 0;
+  banded.SetCoefficientObserver([&blocksTold, &going](uint8_t* block, size_t blockSize) {
+    if (block == nullptr) {
+      if (blockSize != 0 || blocksTold == 0 || ++going > 1) Fail("the coefficients' going told wrongly");
+    } else if (blockSize == 0 || going > 0 || ++blocksTold > 4) {
+      Fail("a coefficient block told wrongly");
+    }
   });
   bool bandsRefused = false;
   try {

@@ -70,7 +70,10 @@ void TBandShrinker::Begin(int32_t width, int32_t height) {
   const size_t bandBytes = rowBytes * static_cast<size_t>(bandRows_);
   bands_.resize(withWorker_ ? kBandsWithWorker : 1);
   if (bandCapacity_ < bandBytes) {
-    memory_.reset();  // the old block goes first
+    // The old block goes first; until the new one is there no band has any.
+    memory_.reset();
+    bandCapacity_ = 0;
+    for (TBand& band : bands_) band.bytes = nullptr;
     memory_.reset(new uint8_t[bandBytes * bands_.size()]);
     bandCapacity_ = bandBytes;
     for (size_t i = 0; i < bands_.size(); ++i) bands_[i].bytes = memory_.get() + bandBytes * i;

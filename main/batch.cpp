@@ -134,8 +134,9 @@ bool RunLoop(std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines) {
 std::vector<std::unique_ptr<TPhotoPipeline>> MakePipelines() {
   const char* threads = std::getenv("SHRINKWELL_THREADS");
   const int processors = ProcessorsToUse(AvailableProcessors(), threads);
-  const size_t slots =
-      PhotosInFlight(static_cast<size_t>(std::max(ArgumentCount(), 1)), processors, PhysicalMemory());
+  size_t photos = 0;  // named as photos; whether they are there is told later
+  for (int i = 1; i <= ArgumentCount(); ++i) photos += IsJpegExtension(ExtensionOf(ToNarrow(ArgumentAt(i)))) ? 1 : 0;
+  const size_t slots = PhotosInFlight(std::max<size_t>(photos, 1), processors, MemoryForTheRun());
   const THalvingThread halving = slots == 1 && processors >= 2 ? THalvingThread::Worker : THalvingThread::Decoder;
   std::vector<std::unique_ptr<TPhotoPipeline>> pipelines;
   for (size_t i = 0; i < slots; ++i) pipelines.push_back(std::make_unique<TPhotoPipeline>(halving));

@@ -1,5 +1,6 @@
 #include "photo_pipeline.h"
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <memory>
@@ -13,6 +14,7 @@
 #include "band_shrinker.h"
 #include "orientation.h"
 #include "photo_files.h"
+#include "photo_queue.h"
 #include "scheduling_policy.h"
 #include "scratch_safety.h"
 #include "system.h"
@@ -202,6 +204,18 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   // use, so that the other photo in flight decodes while this one does.
   std::unique_ptr<TFileStream> removedCopy;
   const TTurn turn = ReadThroughScratchCopy(std::move(photo.file), *jpeg, laps, removedCopy);
+  // The photos in flight decode within the run's memory: a photo of
+  // several scans holds its whole picture's coefficients meanwhile.
+  int64_t wholePicture = 0;
+  if (removedCopy) {
+    wholePicture = JpegWholePictureBytes(*removedCopy);
+    removedCopy->Seek(0);
+  } else if (const std::string* bytes = jpeg->CompressedBytes()) {
+    TMemoryStream held(bytes->data(), bytes->size());
+    wholePicture = JpegWholePictureBytes(held);
+  }
+  const TMemoryBudget::TShare share =
+      TMemoryBudget::ForTheRun().Take(kPhotoShareBytes + static_cast<uint64_t>(std::max<int64_t>(wholePicture, 0)));
   // Halved twice, turned and encoded while it is decoded: neither the
   // full-size picture nor, unturned, the quarter-size one ever exists.
   bands_.Start(turn, &encoder_);
@@ -213,16 +227,17 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   } workerDone{bands_};
   encoder_.Follow(*jpeg);
   std::optional<TRemovedCopy> copy;
-  std::future<void> decodeEnded;  // before the copy goes, waited for
+  // Outlives the decode's end, which tells it when the blocks go.
   TPagesBroughtIn pages(halving_ == THalvingThread::Worker);
   jpeg->SetCoefficientObserver(pages.Observer());
+  std::future<void> decodeEnded;  // before the copy goes, waited for
   if (removedCopy) {
     copy.emplace(std::move(removedCopy));
     decodeEnded = FinishBeside(jpeg->DecodeRowsLeavingEnd(*copy, bands_));
   } else {
     jpeg->DecodeRows(bands_);
   }
-  jpeg->SetCoefficientObserver({});  // the pages' helper goes with this call
+  jpeg->SetCoefficientObserver({});  // the decode's end keeps its own
   laps.Lap(TPhotoStage::Decode);
   // A copy of less than one pixel would be a file that no viewer opens.
   if (jpeg->PixelWidth() < 4 || jpeg->PixelHeight() < 4) {

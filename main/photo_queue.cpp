@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "system.h"
+
 namespace shrinkwell {
 
 int ProcessorsToUse(int available, const char* threadsSetting) {
@@ -19,6 +21,34 @@ size_t PhotosInFlight(size_t photos, int processors, uint64_t physicalMemory) {
   size_t count = std::min(static_cast<size_t>(std::max(processors, 1)), photos);
   if (physicalMemory > 0) count = std::min<uint64_t>(count, physicalMemory / 4 / kPhotoInFlightBytes);
   return std::max<size_t>(count, 1);
+}
+
+TMemoryBudget::TShare::TShare(TShare&& other) noexcept
+    : budget_(std::exchange(other.budget_, nullptr)), bytes_(other.bytes_) {}
+
+TMemoryBudget::TShare::~TShare() {
+  if (budget_ != nullptr) budget_->GiveBack(bytes_);
+}
+
+TMemoryBudget::TShare TMemoryBudget::Take(uint64_t bytes) {
+  if (budget_ == 0) return TShare(nullptr, 0);
+  std::unique_lock<std::mutex> lock(mutex_);
+  given_.wait(lock, [&] { return taken_ == 0 || (taken_ <= budget_ && bytes <= budget_ - taken_); });
+  taken_ += bytes;
+  return TShare(this, bytes);
+}
+
+void TMemoryBudget::GiveBack(uint64_t bytes) {
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    taken_ -= bytes;
+  }
+  given_.notify_all();
+}
+
+TMemoryBudget& TMemoryBudget::ForTheRun() {
+  static TMemoryBudget budget(MemoryForTheRun() / 4);
+  return budget;
 }
 
 TPhotoQueue::TPhotoQueue(std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines, std::vector<TPhotoJob> jobs)

@@ -6,11 +6,13 @@
 // turn. With band_shrinker.h this is all of the program's concurrency.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <future>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -18,9 +20,10 @@
 
 namespace shrinkwell {
 
-// What a photo in flight may take at most, for the memory bound: the
-// coefficients libjpeg keeps of a progressive 50-megapixel photo (3 bytes
-// a pixel at 4:2:0), its bands, its copy and the scratch file's pages.
+// What a photo in flight is counted at for how many may be in flight: the
+// share of a progressive 50-megapixel photo (its coefficients, 3 bytes a
+// pixel at 4:2:0, and kPhotoShareBytes). A larger photo waits for its own
+// share (TMemoryBudget).
 inline constexpr uint64_t kPhotoInFlightBytes = uint64_t{192} << 20;
 
 // The processors a run uses: the ones the process may run on
@@ -33,6 +36,49 @@ int ProcessorsToUse(int available, const char* threadsSetting);
 // physical memory holds at kPhotoInFlightBytes each (0: unknown); at least
 // one.
 size_t PhotosInFlight(size_t photos, int processors, uint64_t physicalMemory);
+
+// The memory the photos in flight may take together while they decode: a
+// quarter of what the run may use. Each photo takes its share before its
+// decode (kPhotoShareBytes, and what libjpeg keeps of a photo of several
+// scans) and gives it back after; a photo whose share is not free waits
+// until other photos' decodes end, and one larger than the whole budget
+// goes alone. No photo waits for one that waits itself: shares are given
+// back when a decode ends, not when its copy is stored.
+class TMemoryBudget {
+ public:
+  // 0: unbounded.
+  explicit TMemoryBudget(uint64_t bytes) : budget_(bytes) {}
+  TMemoryBudget(const TMemoryBudget&) = delete;
+  TMemoryBudget& operator=(const TMemoryBudget&) = delete;
+
+  class TShare {
+   public:
+    TShare(TShare&& other) noexcept;
+    TShare& operator=(TShare&&) = delete;
+    ~TShare();
+
+   private:
+    friend class TMemoryBudget;
+    TShare(TMemoryBudget* budget, uint64_t bytes) : budget_(budget), bytes_(bytes) {}
+    TMemoryBudget* budget_;
+    uint64_t bytes_;
+  };
+  TShare Take(uint64_t bytes);
+
+  // The run's budget.
+  static TMemoryBudget& ForTheRun();
+
+ private:
+  void GiveBack(uint64_t bytes);
+  const uint64_t budget_;
+  std::mutex mutex_;
+  std::condition_variable given_;
+  uint64_t taken_ = 0;
+};
+
+// What any photo's decode takes besides the whole picture: its bands, its
+// copy, its scratch file's pages.
+inline constexpr uint64_t kPhotoShareBytes = uint64_t{32} << 20;
 
 // A photo of the run: its name and its copy's. An empty source is no photo
 // (a missing file, another kind of argument): it is never prepared.

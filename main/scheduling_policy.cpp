@@ -31,6 +31,15 @@ TPagesBroughtIn::~TPagesBroughtIn() {
 TJPEGImage::TCoefficientObserver TPagesBroughtIn::Observer() {
   if (!MemoryCanBePopulated()) return {};
   return [this](uint8_t* block, size_t size) {
+    if (block == nullptr) {
+      // The blocks are going: the helper stops after its slice under way.
+      {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        blocks_.clear();
+      }
+      if (helper_.valid()) helper_.wait();
+      return;
+    }
     if (!beside_) {
       PopulateMemory(block, size);
       return;

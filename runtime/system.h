@@ -22,8 +22,10 @@ std::string SystemErrorMessage(int code);
 // How many processors this process may run on (at least 1).
 int AvailableProcessors();
 
-// The machine's physical memory in bytes; 0 when the system does not tell.
-uint64_t PhysicalMemory();
+// The memory this process may use, in bytes: the machine's physical
+// memory, or its control group's limit where that is lower (Linux); 0 when
+// the system does not tell.
+uint64_t MemoryForTheRun();
 
 // Whether the processor and the system let programs use 256-bit AVX2
 // vectors. Asked once at start.

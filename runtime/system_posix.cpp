@@ -72,9 +72,37 @@ int AvailableProcessors() {
   return count > 0 ? count : 1;
 }
 
-uint64_t PhysicalMemory() {
+namespace {
+
+// A small text file's first line; empty when it cannot be read.
+std::string FirstLineOf(const std::string& path) {
+  const int file = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (file < 0) return std::string();
+  char text[512];
+  const ssize_t got = ::read(file, text, sizeof text - 1);
+  ::close(file);
+  if (got <= 0) return std::string();
+  const std::string line(text, static_cast<size_t>(got));
+  return line.substr(0, line.find('\n'));
+}
+
+// The limit of the process's control group (version 2: "0::/path" in
+// /proc/self/cgroup); 0 when there is none.
+uint64_t ControlGroupLimit() {
+  const std::string group = FirstLineOf("/proc/self/cgroup");
+  if (group.rfind("0::", 0) != 0) return 0;
+  const std::string limit = FirstLineOf("/sys/fs/cgroup" + group.substr(3) + "/memory.max");
+  if (limit.empty() || limit.find_first_not_of("0123456789") != std::string::npos) return 0;  // "max"
+  return std::strtoull(limit.c_str(), nullptr, 10);
+}
+
+}  // namespace
+
+uint64_t MemoryForTheRun() {
   const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
-  return pages > 0 && size > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(size) : 0;
+  const uint64_t physical = pages > 0 && size > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(size) : 0;
+  const uint64_t group = ControlGroupLimit();
+  return group > 0 && (physical == 0 || group < physical) ? group : physical;
 }
 
 bool ProcessorHasAvx2() {

@@ -38,7 +38,7 @@ int AvailableProcessors() {
   return count > 0 ? count : 1;
 }
 
-uint64_t PhysicalMemory() {
+uint64_t MemoryForTheRun() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;
   return GlobalMemoryStatusEx(&status) ? status.ullTotalPhys : 0;

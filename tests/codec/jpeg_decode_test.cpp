@@ -389,18 +389,24 @@ TEST(JpegDecode, TheEndOfADecodeLeftToTheCallerRaisesWhatTheFileEndRaises) {
   EXPECT_THROW(image.DecodeRowsFrom(again, counter), EJPEG);
 }
 
-TEST(JpegDecode, ACoefficientObserverIsToldEachProgressiveComponentOnceBeforeTheRows) {
+TEST(JpegDecode, ACoefficientObserverIsToldEachProgressiveBlockBeforeTheRowsAndTheirGoingAfter) {
   // Where the coefficients lie, from libjpeg's public memory manager: each
-  // component's whole block, before the first band; nothing for a
-  // baseline file, and the bytes decoded stay the same.
+  // component's whole block, before the first band, and once that they go,
+  // after the last; nothing for a baseline file.
   const auto picture = fixtures::PhotoLikePicture(1024, 768, 4);
   for (const bool progressive : {true, false}) {
     const std::string file = fixtures::EncodeJpeg(picture, {90, progressive});
-    size_t told = 0, blocks = 0, rowsWhenTold = 0;
+    size_t told = 0, blocks = 0, rowsWhenTold = 0, going = 0;
+    int32_t rowsWhenGoing = -1;
     RowCounter counter;
     TJPEGImage image;
     image.SetCoefficientObserver([&](uint8_t* block, size_t size) {
-      ASSERT_NE(block, nullptr);
+      if (block == nullptr) {
+        ++going;
+        rowsWhenGoing = counter.rows;
+        return;
+      }
+      EXPECT_EQ(going, 0u);
       told += size;
       ++blocks;
       rowsWhenTold += static_cast<size_t>(counter.rows);
@@ -409,11 +415,11 @@ TEST(JpegDecode, ACoefficientObserverIsToldEachProgressiveComponentOnceBeforeThe
     image.DecodeRowsFrom(stream, counter);
     EXPECT_EQ(counter.rows, 768);
     EXPECT_EQ(rowsWhenTold, 0u);
+    EXPECT_EQ(blocks, progressive ? 3u : 0u);
+    EXPECT_EQ(going, progressive ? 1u : 0u);
     if (progressive) {
-      EXPECT_EQ(blocks, 3u);
+      EXPECT_EQ(rowsWhenGoing, 768);
       EXPECT_GE(told, size_t{1024 * 768 * 2});  // at least the luma's 128 bytes a block and the chroma's
-    } else {
-      EXPECT_EQ(blocks, 0u);
     }
   }
 }

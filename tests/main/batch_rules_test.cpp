@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <optional>
+#include <thread>
+
 #include "batch.h"
 #include "photo_queue.h"
 
@@ -65,4 +70,27 @@ TEST(PhotosInFlight, ProcessorsSettingPhotosAndMemoryEachBound) {
     EXPECT_EQ(PhotosInFlight(c.photos, processors, c.memory), c.expected)
         << c.available << " " << (c.setting ? c.setting : "(none)") << " " << c.photos << " " << c.memory;
   }
+}
+
+TEST(MemoryBudget, AShareWaitsUntilItFitsAndOneLargerThanAllGoesAlone) {
+  TMemoryBudget budget(100);
+  std::optional<TMemoryBudget::TShare> first(budget.Take(60));
+  std::atomic<bool> second{false}, huge{false};
+  std::thread waiting([&] {
+    const TMemoryBudget::TShare share = budget.Take(60);
+    second = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_FALSE(second) << "60 more did not fit beside 60 of 100";
+  first.reset();
+  waiting.join();
+  EXPECT_TRUE(second);
+  std::thread alone([&] {
+    const TMemoryBudget::TShare share = budget.Take(1000);
+    huge = true;
+  });
+  alone.join();  // nothing else taken: it goes, or this waits forever
+  EXPECT_TRUE(huge);
+  TMemoryBudget unbounded(0);
+  const TMemoryBudget::TShare a = unbounded.Take(uint64_t{1} << 62), b = unbounded.Take(uint64_t{1} << 62);
 }
