@@ -1,5 +1,5 @@
 // Small platform layer for what every subsystem needs from the system:
-// the user's locale, error texts, processors, and absolute file names.
+// the user's locale, error texts, processors and memory, and absolute file names.
 #pragma once
 
 #include <cstdint>
