@@ -123,12 +123,14 @@ struct Photo {
   bool progressive;
   int orientation;
   std::string path;
+  int restartRows = 0;  // a restart marker every this many MCU rows, as phones write them
 
   std::string Output() const { return path.substr(0, path.size() - 4) + "+.jpg"; }
 };
 
 void Make(Photo& p, const std::string& folder, uint32_t seed) {
-  std::string bytes = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(p.width, p.height, seed), {92, p.progressive, false});
+  std::string bytes =
+      fixtures::EncodeJpeg(fixtures::PhotoLikePicture(p.width, p.height, seed), {92, p.progressive, false, false, p.restartRows});
   if (p.orientation != 0) {
     bytes = fixtures::InsertSegmentAfterSoi(bytes, 0xE1, fixtures::ExifOrientationPayload(static_cast<uint16_t>(p.orientation)));
   }
@@ -265,7 +267,11 @@ int main(int argc, char** argv) {
                                {"12 MP Orientation 6", 4000, 3000, false, 6, ""},
                                {"12 MP progressive", 4000, 3000, true, 0, ""},
                                {"24 MP baseline", 6000, 4000, false, 0, ""},
-                               {"24 MP progressive", 6000, 4000, true, 0, ""}};
+                               {"24 MP progressive", 6000, 4000, true, 0, ""},
+                               // Restart markers at every MCU row, as cjpeg -restart 1 and phones write them.
+                               {"12 MP restart", 4000, 3000, false, 0, "", 1},
+                               {"24 MP restart", 6000, 4000, false, 0, "", 1},
+                               {"12 MP phone-like", 4032, 3024, false, 6, "", 1}};
   for (size_t i = 0; i < photos.size(); ++i) Make(photos[i], scratch, 7 + static_cast<uint32_t>(i));
 
   std::printf("%-20s %8s %8s %6s %11s %8s %6s %8s %6s | %s\n", "photo", "djpeg ms", "prog ms", "ratio", "middle half",

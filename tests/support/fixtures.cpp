@@ -85,6 +85,7 @@ std::string EncodeJpeg(const RgbPicture& picture, const EncodeOptions& options) 
   jpeg_set_quality(&cinfo, options.quality, TRUE);
   if (options.progressive) jpeg_simple_progression(&cinfo);
   if (options.arithmetic) cinfo.arith_code = TRUE;
+  cinfo.restart_in_rows = options.restartRows;
   jpeg_start_compress(&cinfo, TRUE);
   std::vector<uint8_t> row(3 * static_cast<size_t>(picture.width));
   while (cinfo.next_scanline < cinfo.image_height) {

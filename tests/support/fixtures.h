@@ -31,6 +31,7 @@ struct EncodeOptions {
   bool progressive = false;
   bool grayscale = false;  // one component (luma of the RGB input)
   bool arithmetic = false; // arithmetic entropy coding instead of Huffman
+  int restartRows = 0;      // a restart marker every this many MCU rows; 0: none
 };
 
 // A JFIF file of the picture, as bytes.
