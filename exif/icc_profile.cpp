@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "utf8.h"
+
 namespace shrinkwell {
 
 namespace {
@@ -17,24 +19,6 @@ uint32_t Big32(const std::string& data, size_t at) {
 
 // Whether [at, at + count) lies inside data.
 bool Inside(const std::string& data, uint64_t at, uint64_t count) { return at <= data.size() && count <= data.size() - at; }
-
-void AppendUtf8(std::string& out, uint32_t code) {
-  if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | (code >> 6));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | (code >> 12));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (code >> 18));
-    out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  }
-}
 
 // textDescriptionType: 'desc', 4 reserved bytes, an ASCII count with its
 // NUL, the ASCII text.

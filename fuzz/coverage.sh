@@ -12,18 +12,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 targets=(fuzz_metadata fuzz_iptc fuzz_maker_notes fuzz_codec fuzz_icc)
 
-"$root/scripts/install-deps.sh"
-packages=(clang llvm-14)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq </dev/null
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
-fi
+"$root/scripts/install-deps.sh" clang llvm-14
 llvm=/usr/lib/llvm-14/bin
 
 inputs="$root/build-fuzz"

@@ -34,18 +34,7 @@ done
 # The project's own build needs (compiler, cmake, libjpeg), then clang with
 # its sanitizer and libFuzzer runtimes, and llvm-symbolizer for readable
 # stacks in the findings' reports.
-"$root/scripts/install-deps.sh"
-packages=(clang libclang-rt-14-dev llvm-14)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq </dev/null
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
-fi
+"$root/scripts/install-deps.sh" clang libclang-rt-14-dev llvm-14
 if [ -x /usr/lib/llvm-14/bin/llvm-symbolizer ]; then
   export ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer
 fi

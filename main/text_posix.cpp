@@ -2,6 +2,7 @@
 // the byte strings the system takes.
 #include <string>
 
+#include "utf8.h"
 #include "wide_names.h"
 
 namespace shrinkwell {
@@ -58,32 +59,15 @@ std::u16string ToWide(const std::string& text) {
 std::string ToNarrow(const std::u16string& text) {
   std::string out;
   out.reserve(text.size());
-  auto put = [&out](char32_t code) {
-    if (code < 0x80) {
-      out += static_cast<char>(code);
-    } else if (code < 0x800) {
-      out += static_cast<char>(0xC0 | (code >> 6));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else if (code < 0x10000) {
-      out += static_cast<char>(0xE0 | (code >> 12));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (code >> 18));
-      out += static_cast<char>(0x80 | ((code >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (code & 0x3F));
-    }
-  };
   for (size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-      put(0x10000 + ((static_cast<char32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00));
+      AppendUtf8(out, 0x10000 + ((static_cast<uint32_t>(c) - 0xD800) << 10) + (text[i + 1] - 0xDC00u));
       ++i;
     } else if (c >= 0xDC80 && c <= 0xDCFF) {
       out += static_cast<char>(c - 0xDC00);  // a byte kept from an undecodable name
     } else {
-      put(c);
+      AppendUtf8(out, c);
     }
   }
   return out;

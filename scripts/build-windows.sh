@@ -11,18 +11,8 @@ out=${1:?usage: build-windows.sh OUTDIR [CMAKE-ARGUMENTS...]}
 shift
 work="$root/build-windows"
 
-packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 nasm dpkg-dev cmake make
-          libjpeg62-turbo-dev nlohmann-json3-dev)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
+"$root/scripts/install-deps.sh" g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 nasm
 export DEBIAN_FRONTEND=noninteractive
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  apt-get update -qq </dev/null
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null
-fi
 
 version=$(dpkg-query -W -f='${Version}' libjpeg62-turbo-dev)
 library="$work/libjpeg-${version//:/_}"  # make takes no colon in a path

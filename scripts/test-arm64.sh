@@ -7,18 +7,7 @@
 # sources. Runs as root without questions; installs what is missing.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh"
-packages=(g++-aarch64-linux-gnu qemu-user)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq </dev/null
-  apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null >/dev/null
-fi
+"$root/scripts/install-deps.sh" g++-aarch64-linux-gnu qemu-user
 
 work="$root/build-arm64"
 arm64_root="$work/root"

@@ -7,13 +7,7 @@
 # two minutes on a quiet 2-core machine, the first Wine start included.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh"
-if ! dpkg-query -W -f='${Status}' wine 2>/dev/null | grep -q 'install ok installed'; then
-  echo "Installing: wine"
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq </dev/null
-  apt-get install -y -qq --no-install-recommends wine wine64 </dev/null >/dev/null
-fi
+"$root/scripts/install-deps.sh" wine wine64
 
 bin="$root/build-windows/bin"
 "$root/scripts/build-windows.sh" "$bin" >/dev/null

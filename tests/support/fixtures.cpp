@@ -86,6 +86,7 @@ std::string EncodeJpeg(const RgbPicture& picture, const EncodeOptions& options) 
   if (options.progressive) jpeg_simple_progression(&cinfo);
   if (options.arithmetic) cinfo.arith_code = TRUE;
   cinfo.restart_in_rows = options.restartRows;
+  if (options.floatDct) cinfo.dct_method = JDCT_FLOAT;
   jpeg_start_compress(&cinfo, TRUE);
   std::vector<uint8_t> row(3 * static_cast<size_t>(picture.width));
   while (cinfo.next_scanline < cinfo.image_height) {
@@ -150,7 +151,7 @@ void Quiet(j_common_ptr, int) {}
 
 }  // namespace
 
-bool DecodeJpeg(const std::string& jpeg, RgbPicture& picture) {
+bool DecodeJpeg(const std::string& jpeg, RgbPicture& picture, bool floatDct) {
   jpeg_decompress_struct cinfo;
   JumpingErrorManager errors;
   cinfo.err = jpeg_std_error(&errors.base);
@@ -164,6 +165,7 @@ bool DecodeJpeg(const std::string& jpeg, RgbPicture& picture) {
   jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(jpeg.data()), static_cast<unsigned long>(jpeg.size()));
   jpeg_read_header(&cinfo, TRUE);
   cinfo.out_color_space = JCS_RGB;
+  if (floatDct) cinfo.dct_method = JDCT_FLOAT;
   jpeg_start_decompress(&cinfo);
   picture.width = static_cast<int>(cinfo.output_width);
   picture.height = static_cast<int>(cinfo.output_height);
@@ -181,50 +183,11 @@ std::string FloatRoundTrip() {
   const RgbPicture picture = PhotoLikePicture(96, 64, 88);
   std::string all;
   for (const bool progressive : {false, true}) {
-    jpeg_compress_struct out;
-    jpeg_error_mgr outErrors;
-    out.err = jpeg_std_error(&outErrors);  // a fixed valid picture: errors abort
-    jpeg_create_compress(&out);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&out, &buffer, &size);
-    out.image_width = static_cast<JDIMENSION>(picture.width);
-    out.image_height = static_cast<JDIMENSION>(picture.height);
-    out.input_components = 3;
-    out.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&out);
-    out.dct_method = JDCT_FLOAT;
-    jpeg_set_quality(&out, 88, TRUE);
-    if (progressive) jpeg_simple_progression(&out);
-    jpeg_start_compress(&out, TRUE);
-    while (out.next_scanline < out.image_height) {
-      JSAMPROW rows[1] = {const_cast<uint8_t*>(picture.At(0, static_cast<int>(out.next_scanline)))};
-      jpeg_write_scanlines(&out, rows, 1);
-    }
-    jpeg_finish_compress(&out);
-    jpeg_destroy_compress(&out);
-    const std::string encoded(reinterpret_cast<const char*>(buffer), size);
-    std::free(buffer);
+    const std::string encoded = EncodeJpeg(picture, {88, progressive, false, false, 0, true});
+    RgbPicture decoded;
+    DecodeJpeg(encoded, decoded, true);
     all += encoded;
-
-    jpeg_decompress_struct in;
-    jpeg_error_mgr inErrors;
-    in.err = jpeg_std_error(&inErrors);
-    jpeg_create_decompress(&in);
-    jpeg_mem_src(&in, reinterpret_cast<const unsigned char*>(encoded.data()), static_cast<unsigned long>(encoded.size()));
-    jpeg_read_header(&in, TRUE);
-    in.out_color_space = JCS_RGB;
-    in.dct_method = JDCT_FLOAT;
-    in.do_fancy_upsampling = TRUE;
-    jpeg_start_decompress(&in);
-    std::vector<uint8_t> row(3 * static_cast<size_t>(in.output_width));
-    while (in.output_scanline < in.output_height) {
-      JSAMPROW rows[1] = {row.data()};
-      jpeg_read_scanlines(&in, rows, 1);
-      all.append(reinterpret_cast<const char*>(row.data()), row.size());
-    }
-    jpeg_finish_decompress(&in);
-    jpeg_destroy_decompress(&in);
+    all.append(reinterpret_cast<const char*>(decoded.rgb.data()), decoded.rgb.size());
   }
   return all;
 }

@@ -32,6 +32,7 @@ struct EncodeOptions {
   bool grayscale = false;  // one component (luma of the RGB input)
   bool arithmetic = false; // arithmetic entropy coding instead of Huffman
   int restartRows = 0;      // a restart marker every this many MCU rows; 0: none
+  bool floatDct = false;    // the floating-point DCT instead of the library's default
 };
 
 // A JFIF file of the picture, as bytes.
@@ -50,7 +51,7 @@ std::string EncodeSamples(int width, int height, int components, const std::vect
 
 // Decodes a JPEG byte string with libjpeg's defaults into RGB (grayscale
 // files give equal channels). False for data libjpeg cannot decode.
-bool DecodeJpeg(const std::string& jpeg, RgbPicture& picture);
+bool DecodeJpeg(const std::string& jpeg, RgbPicture& picture, bool floatDct = false);
 
 // What this libjpeg makes of a fixed picture through the float transforms
 // the program uses, with nothing of the program's: the picture encoded at
