@@ -78,11 +78,19 @@ struct TJPEGData {
 // a file libjpeg cannot read gives an empty profile.
 std::string ReadIccProfile(TStream& file);
 
-// The bytes libjpeg keeps for the whole picture while it decodes a file of
-// several scans (128 a block of 8 x 8 samples, all components), read from
-// the file's header at the stream's position; 0 for a file of one scan, or
-// one whose header libjpeg cannot read.
-int64_t JpegWholePictureBytes(TStream& file);
+// What a file's header tells before its decode, read at the stream's
+// position; all zero where libjpeg cannot read it.
+struct TJpegHeaderFacts {
+  // The bytes libjpeg keeps for the whole picture while it decodes a file
+  // of several scans (128 a block of 8 x 8 samples, all components); 0 for
+  // a file of one scan.
+  int64_t wholePictureBytes = 0;
+  int32_t width = 0, height = 0;
+  bool restartMarkers = false;  // a restart interval is set
+  bool withinLimits = false;    // of pixels and of work, for the whole file
+  int64_t fileBytes = 0;
+};
+TJpegHeaderFacts JpegHeaderFacts(TStream& file);
 
 // Percentage of a progress report: the share of the current pass plus the
 // completed passes, over all passes; -1 when the counts make no sense.
@@ -102,7 +110,9 @@ class TRowReceiver {
   // photo scan by scan (ShowProgressive): one for each scan, then the last.
   virtual void Begin(int32_t width, int32_t height) = 0;
   // A band to decode into: up to `capacity` rows of at least
-  // BytesPerPixel() * width bytes each, rows[i] the row i of the band.
+  // BytesPerPixel() * width bytes each, rows[i] the row i of the band. A
+  // capacity of 0 ends the pass there, the rest of the file unread: only
+  // a decode whose end is left to the caller may be stopped so.
   virtual uint8_t* const* BandToFill(int32_t& capacity) = 0;
   // The band lent last now holds `count` rows.
   virtual void BandFilled(int32_t count) = 0;

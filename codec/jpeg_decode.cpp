@@ -210,24 +210,33 @@ std::string ReadIccProfile(TStream& file) {
   return profile;
 }
 
-int64_t JpegWholePictureBytes(TStream& file) {
+TJpegHeaderFacts JpegHeaderFacts(TStream& file) {
   Decompressor context;
   jpeg_decompress_struct& info = context.info;
-  int64_t blocks = 0;
+  TJpegHeaderFacts facts;
   try {
     Guarded(context, [&] {
       context.Create();
       context.UseStreamSource(file);
       jpeg_read_header(&info, TRUE);
-      if (!jpeg_has_multiple_scans(&info)) return;
+      facts.width = static_cast<int32_t>(info.image_width);
+      facts.height = static_cast<int32_t>(info.image_height);
+      facts.restartMarkers = info.restart_interval > 0;
+      facts.fileBytes = file.Size();
+      int64_t blocks = 0;
       for (int c = 0; c < info.num_components; ++c) {
         blocks += static_cast<int64_t>(info.comp_info[c].width_in_blocks) * info.comp_info[c].height_in_blocks;
       }
+      // What the decode checks before its work begins.
+      facts.withinLimits = static_cast<uint64_t>(info.image_width) * info.image_height <=
+                               1000000ull * JpegMegapixelLimit &&
+                           blocks <= JpegDecodeWorkBudget(facts.fileBytes);
+      if (jpeg_has_multiple_scans(&info)) facts.wholePictureBytes = blocks * static_cast<int64_t>(sizeof(JBLOCK));
     });
   } catch (const Exception&) {
-    return 0;  // the decode itself will say what is wrong
+    return TJpegHeaderFacts();  // the decode itself will say what is wrong
   }
-  return blocks * static_cast<int64_t>(sizeof(JBLOCK));
+  return facts;
 }
 
 void TJPEGImage::ReadHeader() {

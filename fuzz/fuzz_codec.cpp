@@ -9,13 +9,17 @@
 // that cannot be decoded; anything else, any exception once the picture is
 // decoded, and the two ways disagreeing end the run as a crash. The band
 // decode is told where a progressive file's coefficients lie, as the
-// pipeline is.
+// pipeline is. With bit 3 a file that can be cut at its restart markers is
+// also decoded in two parts (DecodeInTwo), the cut's share of the work
+// told by bits 4-7: where that decode succeeds, the file's own decode must
+// too, and give the same rows.
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,6 +27,7 @@
 #include "errors.h"
 #include "graphics.h"
 #include "jpeg.h"
+#include "jpeg_split.h"
 #include "orientation.h"
 #include "work_buffers.h"
 
@@ -147,6 +152,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   if (refused != bandsRefused) Fail("one way of decoding refuses a file that the other takes");
+
+  // Cut as the pipeline cuts: within the limits, where the cut is sound.
+  static TJobThread beside;
+  static TKeptAndEncoded inTwo;
+  bool decodedInTwo = false;
+  if ((data[0] & 8) != 0) {
+    TMemoryStream stream(file.data(), file.size());
+    const TJpegHeaderFacts facts = JpegHeaderFacts(stream);
+    const std::optional<TJpegCut> cut = facts.withinLimits ? FindCut(file, (data[0] >> 4) / 15.0) : std::nullopt;
+    if (cut) {
+      TJPEGImage top;
+      TMemoryStream header(file.data(), file.size());
+      top.SetIccProfile(ReadIccProfile(header));
+      inTwo.Follow(top);
+      try {
+        DecodeInTwo(top, file, *cut, facts.width, facts.height, turn, inTwo, beside);
+        decodedInTwo = true;
+      } catch (const Exception&) {
+        // The pipeline decodes such a file again with one decoder.
+      }
+      if (decodedInTwo && refused) Fail("the decode in two parts takes a file that one decode refuses");
+    }
+  }
   if (refused) return 0;
   if (banded.IccProfile() != profile) Fail("the two ways of decoding read different colour profiles");
 
@@ -166,6 +194,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::unique_ptr<TBitmap> halvedWhileDecoding = bands.Finish();
   if (withWorker ? !sink.SamePixelsAs(*raster) : !halvedWhileDecoding || !SamePixels(*raster, *halvedWhileDecoding))
     Fail("halving while decoding gives another picture than shrinking the decoded raster");
+  if (decodedInTwo && !inTwo.SamePixelsAs(*raster)) Fail("the decode in two parts gives another picture than one decode");
 
   TJPEGImage copy;
   copy.CopyPicture(*raster);

@@ -223,6 +223,14 @@ int main(int argc, char** argv) {
     codec.Write(name, Byte(turn++), bytes);
     metadata.Write(name + "-batch", Byte(kBatchDriver), bytes);
   }
+  // Restart markers at every MCU row and every other, decoded in two parts
+  // too (bit 3), cut at the middle and near the bottom.
+  fixtures::EncodeOptions restarts;
+  restarts.restartRows = 1;
+  codec.Write("restart-rows", Byte(8 | 0x80), fixtures::EncodeJpeg(fixtures::PhotoLikePicture(96, 80, 6), restarts));
+  restarts.restartRows = 2;
+  restarts.lumaSampling = 21;
+  codec.Write("restart-pairs-turned", Byte(8 | 1 | 0xE0), fixtures::EncodeJpeg(fixtures::PhotoLikePicture(70, 120, 7), restarts));
   codec.Write("orientation-6", Byte(2), fixtures::InsertSegmentAfterSoi(plain, 0xE1, fixtures::ExifOrientationPayload(6)));
 
   // Colour profiles: version 2 descriptions, and a version 4 one in UTF-16.

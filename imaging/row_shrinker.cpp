@@ -8,10 +8,10 @@
 
 namespace shrinkwell {
 
-void TRowShrinker::TPass::Begin(int32_t width, int32_t height) {
+void TRowShrinker::TPass::Begin(int32_t width, int32_t height, int32_t firstOut) {
   outWidth = width / 2;
   outHeight = height / 2;
-  row = 0;
+  row = first = firstOut > 0 ? 2 * firstOut - 1 : 0;
   above = even = nullptr;
   const size_t used = 8 * static_cast<size_t>(outWidth);  // columns 0 to 2 * outWidth - 1
   for (auto& copy : kept) {
@@ -40,20 +40,30 @@ const uint8_t* TRowShrinker::TPass::Take(const uint8_t* line, int32_t later) {
     even = line;
     return nullptr;
   }
-  SumLines(r == 1 ? even : above, even, line, n, sums.data());
-  uint8_t* halved = out[(r / 2) % 3].data();
-  HalveLine4(sums.data(), outWidth, halved);
+  uint8_t* halved = nullptr;
+  // The odd row a pass begins with below the top only leads in.
+  if (r != first) {
+    SumLines(r == 1 ? even : above, even, line, n, sums.data());
+    halved = out[(r / 2) % 3].data();
+    HalveLine4(sums.data(), outWidth, halved);
+  }
   above = line;
   return halved;
 }
 
 void TRowShrinker::Begin(int32_t width, int32_t height, TTurn turn, TUprightRowSink* sink) {
+  width_ = width;
+  height_ = height;
   first_.Begin(width, height);
   second_.Begin(first_.outWidth, first_.outHeight);
   turn_ = turn;
   sink_ = sink;
   raster_.reset();
+  top_ = nullptr;
+  below_ = false;
+  blockRows_ = 0;
   const int32_t w4 = second_.outWidth, h4 = second_.outHeight;
+  endRow_ = h4;
   const bool quarterTurn = IsQuarterTurn(turn);
   if (quarterTurn && block_.size() < 4 * static_cast<size_t>(w4) * kTurnBlock) {
     block_.resize(4 * static_cast<size_t>(w4) * kTurnBlock);
@@ -61,6 +71,22 @@ void TRowShrinker::Begin(int32_t width, int32_t height, TTurn turn, TUprightRowS
   if (sink_ == nullptr || w4 == 0 || h4 == 0) return;
   if (turn == TTurn::None && line_.size() < 3 * static_cast<size_t>(w4)) line_.resize(3 * static_cast<size_t>(w4));
   sink_->Begin(quarterTurn ? h4 : w4, quarterTurn ? w4 : h4);
+}
+
+void TRowShrinker::BeginBelow(TRowShrinker& above, int32_t firstRow, TUprightRowSink* below) {
+  Begin(above.width_, above.height_, above.turn_, nullptr);
+  below_ = true;
+  first_.Begin(width_, height_, 2 * firstRow - 1);
+  second_.Begin(first_.outWidth, first_.outHeight, firstRow);
+  above.endRow_ = firstRow;
+  if (above.sink_ != nullptr && turn_ == TTurn::None) {
+    sink_ = below;
+    if (line_.size() < 3 * static_cast<size_t>(second_.outWidth)) line_.resize(3 * static_cast<size_t>(second_.outWidth));
+    return;
+  }
+  if (!above.raster_) above.MakeRaster();
+  top_ = above.top_;
+  step_ = above.step_;
 }
 
 void TRowShrinker::MakeRaster() {
@@ -98,14 +124,17 @@ void TRowShrinker::Place(const uint8_t* quarterRow, int32_t y) {
     sink_->TakeRow(line_.data());
     return;
   }
-  if (!raster_) MakeRaster();
+  if (top_ == nullptr) MakeRaster();
   if (IsQuarterTurn(turn_)) {
     // A quarter turn makes a row a column: rows are gathered into a block
     // first, so that each raster row gets a run of pixels at a time rather
     // than one pixel per row of the picture.
     const size_t rowBytes = 4 * static_cast<size_t>(w4);
-    std::memcpy(block_.data() + rowBytes * static_cast<size_t>(y % kTurnBlock), quarterRow, rowBytes);
-    if (y % kTurnBlock == kTurnBlock - 1 || y == h4 - 1) PlaceTurnedBlock(y - y % kTurnBlock, y % kTurnBlock + 1);
+    std::memcpy(block_.data() + rowBytes * static_cast<size_t>(blockRows_++), quarterRow, rowBytes);
+    if (blockRows_ == kTurnBlock || y == endRow_ - 1) {
+      PlaceTurnedBlock(y + 1 - blockRows_, blockRows_);
+      blockRows_ = 0;
+    }
     return;
   }
   uint8_t* at = top_ + step_ * y;
@@ -140,6 +169,7 @@ void TRowShrinker::PlaceTurnedBlock(int32_t y0, int32_t count) {
 }
 
 std::unique_ptr<TBitmap> TRowShrinker::Finish() {
+  if (below_) return nullptr;
   if (sink_ == nullptr) {
     if (!raster_) MakeRaster();  // a picture too small to have rows
     return std::move(raster_);

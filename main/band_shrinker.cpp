@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
+#include <limits>
 #include <system_error>
 #include <utility>
 
@@ -190,6 +192,185 @@ std::unique_ptr<TBitmap> TBandShrinker::Finish() {
     if (error) std::rethrow_exception(error);
   }
   return shrinker_.Finish();
+}
+
+namespace {
+
+// One part's rows from..to - 1 (counted in the part) halved on the thread
+// that decodes it.
+class TPartHalving final : public TRowReceiver {
+ public:
+  TPartHalving(TRowShrinker& shrinker, int32_t from, int32_t to) : shrinker_(shrinker), from_(from), to_(to) {}
+  int32_t BytesPerPixel() const override { return 4; }
+  void Begin(int32_t width, int32_t) override {
+    const size_t rowBytes = 4 * static_cast<size_t>(width);
+    memory_.reset(new uint8_t[rowBytes * TBandShrinker::kBandRows]);
+    for (int32_t i = 0; i < TBandShrinker::kBandRows; ++i) rows_[i] = memory_.get() + rowBytes * static_cast<size_t>(i);
+    next_ = 0;
+  }
+  // No rows once the last one wanted is in: the decode stops there.
+  uint8_t* const* BandToFill(int32_t& capacity) override {
+    capacity = std::clamp(to_ - next_, 0, TBandShrinker::kBandRows);
+    return rows_;
+  }
+  void BandFilled(int32_t count) override {
+    const int32_t begin = std::max(next_, from_), end = std::min(next_ + count, to_);
+    if (begin < end) shrinker_.TakeRows(rows_ + (begin - next_), end - begin);
+    next_ += count;
+  }
+
+ private:
+  TRowShrinker& shrinker_;
+  const int32_t from_, to_;
+  std::unique_ptr<uint8_t[]> memory_;
+  uint8_t* rows_[TBandShrinker::kBandRows] = {};
+  int32_t next_ = 0;
+};
+
+// The lower shrinker's upright rows, made on the bottom part's thread and
+// handed to the sink on the top part's, as soon as that one is free.
+class TRowsBelow final : public TUprightRowSink {
+ public:
+  // Its memory is first touched on the bottom part's thread.
+  TRowsBelow(int32_t width, int32_t rows)
+      : rowBytes_(3 * static_cast<size_t>(std::max(width, 0))),
+        bytes_(new uint8_t[std::max<size_t>(rowBytes_ * static_cast<size_t>(std::max(rows, 0)), 1)]) {}
+  void Begin(int32_t, int32_t) override {}
+  void TakeRow(const uint8_t* row) override {
+    std::memcpy(bytes_.get() + rowBytes_ * made_, row, rowBytes_);
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      ++made_;
+    }
+    changed_.notify_one();
+  }
+  // No more rows will come.
+  void End() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      ended_ = true;
+    }
+    changed_.notify_one();
+  }
+  // Hands every row to the sink as it comes, until End.
+  void HandOn(TUprightRowSink& sink) {
+    size_t handed = 0;
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [&] { return made_ > handed || ended_; });
+      const size_t made = made_;
+      if (made == handed) return;
+      lock.unlock();
+      for (; handed < made; ++handed) sink.TakeRow(bytes_.get() + rowBytes_ * handed);
+      lock.lock();
+    }
+  }
+
+ private:
+  const size_t rowBytes_;
+  std::unique_ptr<uint8_t[]> bytes_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  size_t made_ = 0;  // rows in bytes_; written only by the bottom's thread
+  bool ended_ = false;
+};
+
+}  // namespace
+
+TJobThread::TJobThread() {
+  try {
+    thread_ = std::thread(&TJobThread::Work, this);
+  } catch (const std::system_error&) {
+    // No thread to be had: the jobs run on the caller's.
+  }
+}
+
+TJobThread::~TJobThread() {
+  if (!thread_.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    quit_ = true;
+  }
+  changed_.notify_all();
+  thread_.join();
+}
+
+void TJobThread::Start(std::function<void()> job) {
+  if (!thread_.joinable()) {
+    job();
+    return;
+  }
+  {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    job_ = std::move(job);
+  }
+  changed_.notify_all();
+}
+
+void TJobThread::Wait() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  changed_.wait(lock, [this] { return !job_; });
+}
+
+void TJobThread::Work() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return quit_ || job_; });
+    if (quit_) return;
+    lock.unlock();
+    job_();  // never throws: the job keeps its own errors
+    lock.lock();
+    job_ = nullptr;
+    changed_.notify_all();
+  }
+}
+
+void DecodeInTwo(TJPEGImage& jpeg, std::string_view photo, const TJpegCut& cut, int32_t width, int32_t height,
+                 TTurn turn, TUprightRowSink& sink, TJobThread& beside) {
+  const int32_t firstBelow = cut.topRows / 4;
+  TRowsBelow rowsBelow(width / 4, height / 4 - firstBelow);
+  TRowShrinker upper, lower;
+  upper.Begin(width, height, turn, &sink);
+  // The upper shrinker's last quarter-size row needs input rows up to the
+  // cut; the lower one's first reaches three rows above it, into the
+  // bottom part's first MCU row, whose rows but its first are exact.
+  lower.BeginBelow(upper, firstBelow, &rowsBelow);
+  TPartHalving upperRows(upper, 0, cut.topRows);
+  const int32_t bottomStart = cut.topRows - cut.bottomSkip;  // the picture's row of the bottom part's first
+  TPartHalving lowerRows(lower, lower.FirstInputRow() - bottomStart, std::numeric_limits<int32_t>::max());
+  TJPEGImage bottom;
+  std::exception_ptr bottomError;
+  const auto decodeBottom = [&] {
+    try {
+      bottom.TakeCompressed(BottomPart(photo, cut));
+      bottom.DecodeRows(lowerRows);
+    } catch (...) {
+      bottomError = std::current_exception();
+    }
+    rowsBelow.End();
+  };
+  beside.Start(decodeBottom);
+  std::exception_ptr topError;
+  try {
+    // The photo's own decode, stopped at the cut: its end is never read.
+    TMemoryStream stream(photo.data(), photo.size());
+    jpeg.DecodeRowsLeavingEnd(stream, upperRows);
+  } catch (...) {
+    topError = std::current_exception();
+  }
+  try {
+    // An unturned picture's bottom rows follow the top's while they are
+    // still being made.
+    if (!topError) rowsBelow.HandOn(sink);
+  } catch (...) {
+    topError = std::current_exception();
+  }
+  beside.Wait();
+  if (topError) std::rethrow_exception(topError);
+  if (bottomError) std::rethrow_exception(bottomError);
+  // A turned picture's rows, from the raster both filled.
+  upper.Finish();
+  lower.Finish();
 }
 
 }  // namespace shrinkwell

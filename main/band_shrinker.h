@@ -15,12 +15,15 @@
 #include <cstdint>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 #include "jpeg.h"
+#include "jpeg_split.h"
 #include "orientation.h"
 #include "row_shrinker.h"
 
@@ -102,5 +105,40 @@ class TBandShrinker final : public TRowReceiver {
   std::exception_ptr error_;  // of the halving or the sink
   std::thread worker_;
 };
+
+// A thread beside the caller's for one job at a time, asleep between jobs
+// and there from the start, so that no job waits for a new thread to be
+// given a processor of its own.
+class TJobThread {
+ public:
+  TJobThread();
+  ~TJobThread();
+  TJobThread(const TJobThread&) = delete;
+  TJobThread& operator=(const TJobThread&) = delete;
+
+  // Runs the job, which must not throw, on the thread; on the caller's
+  // when no thread could be had. One job at a time: Wait comes between.
+  void Start(std::function<void()> job);
+  // Until the job started last has ended.
+  void Wait();
+
+ private:
+  void Work();
+  std::thread thread_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::function<void()> job_;  // while a job runs
+  bool quit_ = false;
+};
+
+// Decodes a photo cut at its restart markers (jpeg_split.h) into the
+// sink's upright quarter-size rows, as TBandShrinker gives them for the
+// whole photo: `jpeg` decodes the photo's bytes here up to the cut, while
+// the bottom part is made and decoded beside, each halved on the thread
+// that decodes it. width and height are the picture's. The sink begins
+// here and gets every row on this thread. Raises what a part's decode
+// raised, the top's first, once both have ended.
+void DecodeInTwo(TJPEGImage& jpeg, std::string_view photo, const TJpegCut& cut, int32_t width, int32_t height,
+                 TTurn turn, TUprightRowSink& sink, TJobThread& beside);
 
 }  // namespace shrinkwell

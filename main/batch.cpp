@@ -130,7 +130,8 @@ bool RunLoop(std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines) {
 }
 
 // A pipeline for each photo in flight (photo_queue.h). A single photo in
-// flight halves on a second processor instead, when there is one.
+// flight halves on a second processor instead, when there is one; a photo
+// with restart markers is decoded in two parts while a processor is free.
 std::vector<std::unique_ptr<TPhotoPipeline>> MakePipelines() {
   const char* threads = std::getenv("SHRINKWELL_THREADS");
   const int processors = ProcessorsToUse(AvailableProcessors(), threads);
@@ -138,8 +139,9 @@ std::vector<std::unique_ptr<TPhotoPipeline>> MakePipelines() {
   for (int i = 1; i <= ArgumentCount(); ++i) photos += IsJpegExtension(ExtensionOf(ToNarrow(ArgumentAt(i)))) ? 1 : 0;
   const size_t slots = PhotosInFlight(std::max<size_t>(photos, 1), processors, MemoryForTheRun());
   const THalvingThread halving = slots == 1 && processors >= 2 ? THalvingThread::Worker : THalvingThread::Decoder;
+  const auto share = std::make_shared<TProcessorShare>(processors);
   std::vector<std::unique_ptr<TPhotoPipeline>> pipelines;
-  for (size_t i = 0; i < slots; ++i) pipelines.push_back(std::make_unique<TPhotoPipeline>(halving));
+  for (size_t i = 0; i < slots; ++i) pipelines.push_back(std::make_unique<TPhotoPipeline>(halving, share));
   return pipelines;
 }
 

@@ -2,15 +2,18 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <future>
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string_view>
 
 #include "errors.h"
 #include "exif_reader.h"
 #include "graphics.h"
 #include "jpeg.h"
+#include "jpeg_split.h"
 #include "band_shrinker.h"
 #include "orientation.h"
 #include "photo_files.h"
@@ -163,7 +166,45 @@ void TPhotoPipeline::TCopyEncoder::Begin(int32_t width, int32_t height) {
   encoder_.Start(width, height, options, rgbProfile ? profile : std::string());
 }
 
-TPhotoPipeline::TPhotoPipeline(THalvingThread halving) : halving_(halving), bands_(halving) {}
+TPhotoPipeline::TPhotoPipeline(THalvingThread halving, std::shared_ptr<TProcessorShare> processors)
+    : halving_(halving), processors_(std::move(processors)), bands_(halving) {
+  if (processors_ && processors_->Count() >= 2) beside_ = std::make_unique<TJobThread>();
+}
+
+TPhotoPipeline::~TPhotoPipeline() = default;
+
+bool TPhotoPipeline::DecodedInTwo(TJPEGImage& jpeg, TFileStream* file, TTurn turn, const TJpegHeaderFacts& facts) {
+  // The photo's bytes, in memory that nothing needs to clear first.
+  size_t size = 0;
+  std::unique_ptr<char[]> bytes;
+  if (file != nullptr) {
+    file->Seek(0);
+    size = static_cast<size_t>(std::max<int64_t>(file->Size(), 0));
+    bytes.reset(new char[std::max<size_t>(size, 1)]);
+    file->ReadBuffer(bytes.get(), size);
+    file->Seek(0);
+  } else if (const std::string* held = jpeg.CompressedBytes()) {
+    size = held->size();
+    bytes.reset(new char[std::max<size_t>(size, 1)]);
+    std::memcpy(bytes.get(), held->data(), size);
+  }
+  const std::string_view photo(bytes.get(), size);
+  const std::optional<TJpegCut> cut = FindCut(photo, 0.5);
+  if (!cut) return false;
+  // The copy's encoder begins before either part is decoded: it takes the
+  // photo's colour profile now.
+  TMemoryStream header(photo.data(), cut->dataAt);
+  jpeg.SetIccProfile(ReadIccProfile(header));
+  try {
+    DecodeInTwo(jpeg, photo, *cut, facts.width, facts.height, turn, encoder_, *beside_);
+    return true;
+  } catch (const Exception&) {
+    // The one decoder starts over from the whole photo and says what is
+    // wrong in its own words.
+    if (file == nullptr) jpeg.TakeCompressed(std::string(photo));
+    return false;
+  }
+}
 
 TPhotoOutcome TPhotoPipeline::Process(const std::u16string& source, const std::u16string& output) {
   TPreparedPhoto photo = Prepare(source, output);
@@ -204,18 +245,24 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   // use, so that the other photo in flight decodes while this one does.
   std::unique_ptr<TFileStream> removedCopy;
   const TTurn turn = ReadThroughScratchCopy(std::move(photo.file), *jpeg, laps, removedCopy);
-  // The photos in flight decode within the run's memory: a photo of
-  // several scans holds its whole picture's coefficients meanwhile.
-  int64_t wholePicture = 0;
+  TJpegHeaderFacts facts;
   if (removedCopy) {
-    wholePicture = JpegWholePictureBytes(*removedCopy);
+    facts = JpegHeaderFacts(*removedCopy);
     removedCopy->Seek(0);
   } else if (const std::string* bytes = jpeg->CompressedBytes()) {
     TMemoryStream held(bytes->data(), bytes->size());
-    wholePicture = JpegWholePictureBytes(held);
+    facts = JpegHeaderFacts(held);
   }
-  const TMemoryBudget::TShare share =
-      TMemoryBudget::ForTheRun().Take(kPhotoShareBytes + static_cast<uint64_t>(std::max<int64_t>(wholePicture, 0)));
+  // The photos in flight decode within the run's memory: a photo of
+  // several scans holds its whole picture's coefficients meanwhile, one
+  // decoded in two parts its bytes, its bottom part's and the bottom's
+  // quarter-size rows.
+  const bool cuttable = facts.restartMarkers && facts.wholePictureBytes == 0 && facts.withinLimits && beside_;
+  const uint64_t inTwo = cuttable ? 2 * static_cast<uint64_t>(facts.fileBytes) +
+                                        3 * static_cast<uint64_t>(facts.width) * static_cast<uint64_t>(facts.height) / 32
+                                  : 0;
+  const TMemoryBudget::TShare share = TMemoryBudget::ForTheRun().Take(
+      kPhotoShareBytes + static_cast<uint64_t>(std::max<int64_t>(facts.wholePictureBytes, 0)) + inTwo);
   // Halved twice, turned and encoded while it is decoded: neither the
   // full-size picture nor, unturned, the quarter-size one ever exists.
   bands_.Start(turn, &encoder_);
@@ -231,7 +278,12 @@ TPreparedPhoto TPhotoPipeline::Prepare(const std::u16string& source, const std::
   TPagesBroughtIn pages(halving_ == THalvingThread::Worker);
   jpeg->SetCoefficientObserver(pages.Observer());
   std::future<void> decodeEnded;  // before the copy goes, waited for
-  if (removedCopy) {
+  // A processor of the run's for this decode, and a second for a photo
+  // that may be cut at its restart markers, when one is free.
+  const TProcessorShare::TClaim processors = processors_ ? processors_->Claim(cuttable ? 1 : 0) : TProcessorShare::TClaim();
+  if (processors.Count() == 2 && DecodedInTwo(*jpeg, removedCopy.get(), turn, facts)) {
+    removedCopy.reset();
+  } else if (removedCopy) {
     copy.emplace(std::move(removedCopy));
     decodeEnded = FinishBeside(jpeg->DecodeRowsLeavingEnd(*copy, bands_));
   } else {

@@ -18,6 +18,8 @@
 
 namespace shrinkwell {
 
+class TProcessorShare;
+
 // Decode includes the halving and, for an unturned photo, the encoding of
 // the rows made; LastBands the halving of the bands still waiting and, for
 // a turned photo, the encoding of its upright rows; Encode the end of the
@@ -55,7 +57,10 @@ class TPhotoPipeline {
   // With THalvingThread::Worker each photo is halved on a second thread
   // while it is decoded (worth it when a second processor is free and
   // nothing else uses it).
-  explicit TPhotoPipeline(THalvingThread halving);
+  // A photo with restart markers is decoded in two parts at once while the
+  // run's processors (when given) have one free.
+  explicit TPhotoPipeline(THalvingThread halving, std::shared_ptr<TProcessorShare> processors = nullptr);
+  ~TPhotoPipeline();
 
   // For the benchmark, which times the stages of the program's own sequence.
   void SetStageObserver(StageObserver observer) { observer_ = std::move(observer); }
@@ -93,9 +98,17 @@ class TPhotoPipeline {
     TJPEGRowEncoder encoder_;
   };
 
+  // Decodes the photo in two parts where it can be cut and a processor is
+  // free; false where it is left to the one decoder, which also says what
+  // a part could not decode.
+  // The photo's bytes are read from `file`, or are those `jpeg` holds.
+  bool DecodedInTwo(TJPEGImage& jpeg, TFileStream* file, TTurn turn, const TJpegHeaderFacts& facts);
+
   THalvingThread halving_;
+  std::shared_ptr<TProcessorShare> processors_;
   TCopyEncoder encoder_;  // before bands_: the worker that feeds it stops first
   TBandShrinker bands_;
+  std::unique_ptr<TJobThread> beside_;  // decodes the bottom part of a photo cut in two
   StageObserver observer_;
 };
 

@@ -51,6 +51,22 @@ TMemoryBudget& TMemoryBudget::ForTheRun() {
   return budget;
 }
 
+TProcessorShare::TClaim::TClaim(TClaim&& other) noexcept
+    : share_(std::exchange(other.share_, nullptr)), count_(std::exchange(other.count_, 0)) {}
+
+TProcessorShare::TClaim::~TClaim() {
+  if (share_ == nullptr) return;
+  const std::lock_guard<std::mutex> lock(share_->mutex_);
+  share_->busy_ -= count_;
+}
+
+TProcessorShare::TClaim TProcessorShare::Claim(int more) {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const int count = 1 + std::clamp(processors_ - busy_ - 1, 0, std::max(more, 0));
+  busy_ += count;
+  return TClaim(this, count);
+}
+
 TPhotoQueue::TPhotoQueue(std::vector<std::unique_ptr<TPhotoPipeline>>& pipelines, std::vector<TPhotoJob> jobs)
     : pipelines_(pipelines), jobs_(std::move(jobs)) {}
 

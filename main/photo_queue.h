@@ -76,6 +76,41 @@ class TMemoryBudget {
   uint64_t taken_ = 0;
 };
 
+// The processors of a run, shared by its photos in flight: each decode
+// takes one, and one more while one is free, to decode a photo in two
+// parts (a single photo, or the last ones of a run).
+class TProcessorShare {
+ public:
+  explicit TProcessorShare(int processors) : processors_(processors) {}
+  TProcessorShare(const TProcessorShare&) = delete;
+  TProcessorShare& operator=(const TProcessorShare&) = delete;
+
+  // Processors held until the claim ends.
+  class TClaim {
+   public:
+    TClaim() = default;
+    TClaim(TClaim&& other) noexcept;
+    TClaim& operator=(TClaim&&) = delete;
+    ~TClaim();
+    int Count() const { return count_; }
+
+   private:
+    friend class TProcessorShare;
+    TClaim(TProcessorShare* share, int count) : share_(share), count_(count) {}
+    TProcessorShare* share_ = nullptr;
+    int count_ = 0;
+  };
+  // One processor for a decode, whether free or not, and up to `more`
+  // besides of those that are free; never waits.
+  TClaim Claim(int more);
+  int Count() const { return processors_; }
+
+ private:
+  const int processors_;
+  std::mutex mutex_;
+  int busy_ = 0;
+};
+
 // What any photo's decode takes besides the whole picture: its bands, its
 // copy, its scratch file's pages.
 inline constexpr uint64_t kPhotoShareBytes = uint64_t{32} << 20;

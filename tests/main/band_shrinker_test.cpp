@@ -2,9 +2,13 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <utility>
 
 #include "band_shrinker.h"
+#include "fixtures.h"
+#include "jpeg_split.h"
 #include "shrink_pictures.h"
 
 using namespace shrinkwell;
@@ -70,5 +74,35 @@ TEST(RowShrinker, PicturesDoneBeforeTheWorkerWakesStayExact) {
     }
     withWorker.BandFilled(in.h);
     ASSERT_EQ(PictureOf(*withWorker.Finish()).rgb, Shrunk(in, TTurn::None, buffers).rgb) << seed;
+  }
+}
+
+TEST(RowShrinker, APhotoDecodedInTwoGivesWhatOneDecodeGives) {
+  // Every turn, luma sampled three ways, cuts near the top, the middle and
+  // the bottom: the rows the sink gets from the two decoders are those the
+  // band shrinker gets from one.
+  TJobThread beside;
+  TBandShrinker bands(THalvingThread::Decoder);
+  TRowCollector oneDecode, twoDecodes;
+  struct Case {
+    int width, height, lumaSampling;
+    double share;
+  };
+  for (const Case& c : {Case{200, 150, 22, 0.5}, Case{301, 99, 21, 0.1}, Case{64, 260, 11, 0.9}, Case{130, 90, 12, 0.5}}) {
+    const std::string file = fixtures::EncodeJpeg(fixtures::PhotoLikePicture(c.width, c.height, 9),
+                                                  {90, false, false, false, 1, false, c.lumaSampling});
+    const std::optional<TJpegCut> cut = FindCut(file, c.share);
+    ASSERT_TRUE(cut.has_value());
+    for (const TTurn turn : {TTurn::None, TTurn::Half, TTurn::QuarterClockwise, TTurn::QuarterCounterClockwise}) {
+      TJPEGImage whole;
+      whole.TakeCompressed(file);
+      bands.Start(turn, &oneDecode);
+      whole.DecodeRows(bands);
+      bands.Finish();
+      TJPEGImage top;
+      DecodeInTwo(top, file, *cut, c.width, c.height, turn, twoDecodes, beside);
+      EXPECT_EQ(twoDecodes.Take().rgb, oneDecode.Take().rgb)
+          << c.width << "x" << c.height << " cut at " << cut->topRows << " turn " << static_cast<int>(turn);
+    }
   }
 }

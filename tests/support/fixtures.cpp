@@ -87,6 +87,10 @@ std::string EncodeJpeg(const RgbPicture& picture, const EncodeOptions& options) 
   if (options.arithmetic) cinfo.arith_code = TRUE;
   cinfo.restart_in_rows = options.restartRows;
   if (options.floatDct) cinfo.dct_method = JDCT_FLOAT;
+  if (!options.grayscale) {
+    cinfo.comp_info[0].h_samp_factor = options.lumaSampling / 10;
+    cinfo.comp_info[0].v_samp_factor = options.lumaSampling % 10;
+  }
   jpeg_start_compress(&cinfo, TRUE);
   std::vector<uint8_t> row(3 * static_cast<size_t>(picture.width));
   while (cinfo.next_scanline < cinfo.image_height) {

@@ -33,6 +33,7 @@ struct EncodeOptions {
   bool arithmetic = false; // arithmetic entropy coding instead of Huffman
   int restartRows = 0;      // a restart marker every this many MCU rows; 0: none
   bool floatDct = false;    // the floating-point DCT instead of the library's default
+  int lumaSampling = 22;    // luma's sampling factors, h and v: 22 (4:2:0), 21 (4:2:2), 12, 11 (4:4:4)
 };
 
 // A JFIF file of the picture, as bytes.
