@@ -300,6 +300,7 @@ void TJobThread::Start(std::function<void()> job) {
     job();
     return;
   }
+  WakeOnAnotherProcessor(thread_);
   {
     const std::lock_guard<std::mutex> lock(mutex_);
     job_ = std::move(job);
@@ -318,6 +319,7 @@ void TJobThread::Work() {
     changed_.wait(lock, [this] { return quit_ || job_; });
     if (quit_) return;
     lock.unlock();
+    RunOnAnyProcessor(thread_);
     job_();  // never throws: the job keeps its own errors
     lock.lock();
     job_ = nullptr;

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "pixel_memory.h"
+#include "system.h"
 
 namespace shrinkwell {
 
@@ -84,5 +85,9 @@ void TPagesBroughtIn::BringIn() {
 }
 
 std::chrono::microseconds BandWorkerNap() { return std::chrono::microseconds(50); }
+
+void WakeOnAnotherProcessor(std::thread& sleeper) { KeepThreadOff(sleeper, CurrentProcessor()); }
+
+void RunOnAnyProcessor(std::thread& self) { KeepThreadOff(self, -1); }
 
 }  // namespace shrinkwell

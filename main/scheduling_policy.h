@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <future>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "jpeg.h"
@@ -58,5 +59,13 @@ class TPagesBroughtIn {
 // thread costs the decoder a system call and the other processor's wake-up
 // at every band. Plain version: zero, no naps.
 std::chrono::microseconds BandWorkerNap();
+
+// A sleeping helper woken on the waker's own processor takes it from the
+// waker for milliseconds before the scheduler moves one of them; so it is
+// woken on another (call before waking it) and, once awake, may run
+// anywhere again (it calls the second with its own thread). Plain version:
+// neither call.
+void WakeOnAnotherProcessor(std::thread& sleeper);
+void RunOnAnyProcessor(std::thread& self);
 
 }  // namespace shrinkwell

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <thread>
 
 namespace shrinkwell {
 
@@ -21,6 +22,16 @@ std::string SystemErrorMessage(int code);
 
 // How many processors this process may run on (at least 1).
 int AvailableProcessors();
+
+// The processor the calling thread runs on now; -1 when the system does
+// not tell.
+int CurrentProcessor();
+
+// Lets `thread` run on every processor the process may use but
+// `processor`, when there is another; -1 lets it run on all of them
+// again. A hint to the scheduler: failures are ignored, and where the
+// system has no such call nothing is done.
+void KeepThreadOff(std::thread& thread, int processor);
 
 // The memory this process may use, in bytes: the machine's physical
 // memory, or its control group's limit where that is lower (Linux); 0 when

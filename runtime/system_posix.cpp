@@ -98,6 +98,19 @@ uint64_t ControlGroupLimit() {
 
 }  // namespace
 
+int CurrentProcessor() { return sched_getcpu(); }
+
+void KeepThreadOff(std::thread& thread, int processor) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  // The main thread's processors are the process's.
+  if (sched_getaffinity(getpid(), sizeof set, &set) != 0) return;
+  if (processor >= 0 && processor < CPU_SETSIZE && CPU_ISSET(processor, &set) && CPU_COUNT(&set) >= 2) {
+    CPU_CLR(processor, &set);
+  }
+  pthread_setaffinity_np(thread.native_handle(), sizeof set, &set);
+}
+
 uint64_t MemoryForTheRun() {
   const long pages = sysconf(_SC_PHYS_PAGES), size = sysconf(_SC_PAGE_SIZE);
   const uint64_t physical = pages > 0 && size > 0 ? static_cast<uint64_t>(pages) * static_cast<uint64_t>(size) : 0;

@@ -38,6 +38,11 @@ int AvailableProcessors() {
   return count > 0 ? count : 1;
 }
 
+int CurrentProcessor() { return static_cast<int>(GetCurrentProcessorNumber()); }
+
+// The MinGW thread library does not hand out the Win32 handle portably.
+void KeepThreadOff(std::thread&, int) {}
+
 uint64_t MemoryForTheRun() {
   MEMORYSTATUSEX status{};
   status.dwLength = sizeof status;
